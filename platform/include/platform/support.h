@@ -2,6 +2,8 @@
 // every other kit and every add-on use.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -92,3 +94,49 @@ enum : type_code {
 // Text of a status code (B_ENTRY_NOT_FOUND gives "No such file or directory").
 // Codes this layer does not know fall through to the C library's strerror.
 const char* tw_status_text(status_t code);
+
+// A list of untyped pointers that grows in blocks of `blockSize` items. It
+// owns only its array, never the items.
+class BList {
+ public:
+  explicit BList(int32 blockSize = 20);
+  ~BList();
+  BList(const BList&) = delete;
+  BList& operator=(const BList&) = delete;
+
+  bool AddItem(void* item);               // at the end; false when out of memory
+  bool AddItem(void* item, int32 index);  // before `index` (0…count)
+  void* RemoveItem(int32 index);          // the item, or null for a bad index
+  void* ItemAt(int32 index) const;        // null for a bad index
+  int32 CountItems() const { return count; }
+  bool IsEmpty() const { return count == 0; }
+  void MakeEmpty();
+  void** Items() const { return items; }
+
+ private:
+  bool reserve(int32 wanted);
+  void** items = nullptr;
+  int32 count = 0;
+  int32 capacity = 0;
+  int32 blockSize;
+};
+
+// Byte streams: the sources and destinations of the translation kit.
+class BDataIO {
+ public:
+  virtual ~BDataIO();
+  virtual ssize_t Read(void* buffer, size_t size) = 0;
+  virtual ssize_t Write(const void* buffer, size_t size) = 0;
+};
+
+class BPositionIO : public BDataIO {
+ public:
+  ssize_t Read(void* buffer, size_t size) override;
+  ssize_t Write(const void* buffer, size_t size) override;
+  virtual ssize_t ReadAt(off_t position, void* buffer, size_t size) = 0;
+  virtual ssize_t WriteAt(off_t position, const void* buffer, size_t size) = 0;
+  // mode: SEEK_SET, SEEK_CUR or SEEK_END; returns the new position or an error.
+  virtual off_t Seek(off_t position, uint32 mode) = 0;
+  virtual off_t Position() const = 0;
+  virtual status_t GetSize(off_t* size) const = 0;
+};
