@@ -1,0 +1,138 @@
+// What every add-on file promises, checked on the built file itself:
+//   addon_contract FILE ICONS(0|1) APP_INFO(0|1) "filter name"...
+// its filterInit table, its alert when launched as a program, and its
+// resources.
+#include "Harness.h"
+
+#include <platform/resources.h>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+std::string addonFile;
+bool expectIcons = false, expectAppInfo = false;
+std::vector<std::string> expectedNames;
+
+std::string deliverable() { return std::filesystem::path(addonFile).filename().string(); }
+
+TEST(AddonContract, FilterInitHandsOutTheTableThenNull) {
+  std::string why;
+  auto lib = tw::AddonLibrary::open(addonFile, &why);
+  ASSERT_TRUE(lib) << why;
+  for (size_t i = 0; i < expectedNames.size(); ++i) {
+    tw::test::FilterRun a(lib->create(int32(i)));
+    tw::test::FilterRun b(lib->create(int32(i)));
+    ASSERT_TRUE(a.valid() && b.valid()) << "index " << i;
+    EXPECT_NE(&a.filter(), &b.filter()) << "two calls give two objects";
+    // Constructed, not loaded: the descriptor is still the kit's default.
+    EXPECT_EQ(a.filter().name, nullptr);
+    EXPECT_EQ(a.filter().width, 640);
+    ASSERT_TRUE(a.load()) << "index " << i;
+    EXPECT_STREQ(a.filter().name, expectedNames[i].c_str());
+  }
+  for (int32 index : {int32(expectedNames.size()), int32(expectedNames.size()) + 1, -1, INT32_MIN, INT32_MAX})
+    EXPECT_EQ(lib->create(index), nullptr) << "index " << index;
+}
+
+TEST(AddonContract, LaunchedAsAProgramItShowsItsAlertAndExitsZero) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  // Without a display the alert goes to standard output; with standard input
+  // not a terminal it does not wait.
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e)
+    if (std::strncmp(*e, "DISPLAY=", 8) != 0 && std::strncmp(*e, "WAYLAND_DISPLAY=", 16) != 0) env.push_back(*e);
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  char* argv[] = {addonFile.data(), nullptr};
+  pid_t pid;
+  ASSERT_EQ(posix_spawn(&pid, addonFile.c_str(), &actions, nullptr, argv, envp.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  std::string text;
+  char buf[4096];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, size_t(n));
+  close(out[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << text;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::string n = deliverable();
+  EXPECT_EQ(text, n + "\n\nThanks for using " + n + " !\n\nPlease move the " + n +
+                      " executable into\nthe Tidewave add-on directory\nand try again !\n\n[ Great ! ]\n");
+}
+
+TEST(AddonContract, CarriesItsResources) {
+  std::vector<TwResource> list;
+  ASSERT_EQ(tw_read_resources(addonFile.c_str(), &list), B_OK);
+  struct Want {
+    const char* type;
+    int32 id;
+    const char* name;
+    size_t size;
+  };
+  std::vector<Want> want = {{"MIMS", 2, "BEOS:TYPE", 35}};
+  if (expectIcons) {
+    want.push_back({"ICON", 101, "BEOS:L:STD_ICON", 1024});
+    want.push_back({"MICN", 101, "BEOS:M:STD_ICON", 256});
+  }
+  if (expectAppInfo) {
+    want.push_back({"APPF", 1, "BEOS:APP_FLAGS", 4});
+    want.push_back({"APPV", 1, "BEOS:APP_VERSION", 680});
+    want.push_back({"MIMS", 1, "BEOS:APP_SIG", 1});
+  }
+  ASSERT_EQ(list.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(tw_type_code_text(list[i].type), want[i].type);
+    EXPECT_EQ(list[i].id, want[i].id);
+    EXPECT_EQ(list[i].name, want[i].name);
+    EXPECT_EQ(list[i].data.size(), want[i].size) << want[i].name;
+  }
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(list[0].data.data())), "application/x-vnd.Be-elfexecutable");
+  if (expectIcons) {
+    // Our artwork: an icon that is one flat colour is a placeholder.
+    const std::vector<uint8>& large = list[1].data;
+    EXPECT_NE(std::count(large.begin(), large.end(), large[0]), long(large.size()));
+  }
+  if (expectAppInfo) {
+    for (uint8 b : list[3].data) ASSERT_EQ(b, 0);  // flags 0
+    for (size_t i = 0; i < 340; ++i) ASSERT_EQ(list[4].data[i], 0) << "version 0.0.0, empty texts";
+    EXPECT_EQ(list[5].data[0], 0);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc < 5) {
+    std::fprintf(stderr, "usage: %s FILE ICONS(0|1) APP_INFO(0|1) NAME...\n", argv[0]);
+    return 2;
+  }
+  addonFile = argv[1];
+  expectIcons = std::string(argv[2]) == "1";
+  expectAppInfo = std::string(argv[3]) == "1";
+  for (int i = 4; i < argc; ++i) expectedNames.push_back(argv[i]);
+  return RUN_ALL_TESTS();
+}
