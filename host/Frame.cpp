@@ -21,6 +21,8 @@ uint32 Frame::at32(int32 x, int32 y) const {
   return v;
 }
 
-void Frame::clear(uint8 byte) { std::memset(pixels_.data(), byte, pixels_.size()); }
+void Frame::clear(uint8 byte) {
+  if (!pixels_.empty()) std::memset(pixels_.data(), byte, pixels_.size());
+}
 
 }  // namespace tw
