@@ -73,6 +73,8 @@ function(add_addon deliverable)
   set_property(GLOBAL PROPERTY TW_ADDON_${deliverable}_HAS_ICONS ${A_ICON_LARGE})
   set_property(GLOBAL PROPERTY TW_ADDON_${deliverable}_APP_INFO ${A_APP_INFO})
   if(TW_INSTALL_ADDONS)
-    install(TARGETS ${target} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tidewave/add-ons)
+    # Executable: an add-on file is also a program.
+    install(TARGETS ${target} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tidewave/add-ons
+      PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   endif()
 endfunction()
