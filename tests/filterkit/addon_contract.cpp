@@ -122,6 +122,57 @@ TEST(AddonContract, CarriesItsResources) {
   }
 }
 
+// Every filter, in every mode it announces, at many frame sizes (tiny ones
+// included, and rows padded or not): it writes nothing outside its frame. The
+// frame sits between guard areas that must come back untouched; the sound is
+// loud and busy so that every drawing path runs.
+TEST(AddonContract, EveryFilterDrawsOnlyInsideFramesOfAnySize) {
+  std::string why;
+  auto lib = tw::AddonLibrary::open(addonFile, &why);
+  ASSERT_TRUE(lib) << why;
+  struct Size {
+    int32 w, h, pad;
+  } sizes[] = {{640, 480, 0}, {1, 1, 0}, {7, 5, 1}, {32, 32, 0}, {320, 240, 0},
+               {641, 479, 3}, {800, 600, 0}, {640, 200, 0}, {100, 480, 0}};
+  constexpr size_t kGuard = 4096;
+  constexpr uint8 kCanary = 0xCD;
+  unsigned seed = 99;
+  auto rnd = [&] { return (seed = seed * 1103515245u + 12345u) >> 8; };
+
+  for (size_t index = 0; index < expectedNames.size(); ++index) {
+    tw::test::FilterRun run(lib->create(int32(index)));
+    ASSERT_TRUE(run.load()) << expectedNames[index];
+    CFilter& f = run.filter();
+    for (int32 mode : {1, 2}) {
+      if ((f.supportedModes & mode) == 0) continue;
+      for (const Size& sz : sizes) {
+        tw::FrameGeometry g{sz.w, sz.h, mode, sz.w * (mode == 2 ? 4 : 1) + sz.pad * (mode == 2 ? 4 : 1)};
+        ASSERT_TRUE(run.prepare(g)) << expectedNames[index] << " " << sz.w << "x" << sz.h;
+        std::vector<uint8> buffer(kGuard + size_t(g.frameBytes()) + kGuard, kCanary);
+        SFrameInfo& rec = run.record();
+        rec.bits = buffer.data() + kGuard;
+        for (int frameNo = 0; frameNo < 4; ++frameNo) {
+          rec.frameCount = frameNo;
+          for (int i = 0; i <= tw::Frame::kSamples; ++i) rec.samples[i] = int32(rnd() % 65536) - 32768;
+          for (int ch = 0; ch < 2; ++ch) {
+            for (int i = 0; i < tw::Frame::kSpectrum; ++i) rec.spectrum[ch][i] = float(rnd() % 3000000);
+            rec.level[ch] = double(rnd() % 1000000);
+            for (double& b : rec.bands[ch]) b = double(rnd() % 1000000);
+          }
+          run.draw();
+        }
+        run.driver().terminate();
+        for (size_t i = 0; i < kGuard; ++i) {
+          ASSERT_EQ(buffer[i], kCanary) << expectedNames[index] << " mode " << mode << " " << sz.w << "x" << sz.h
+                                        << ": wrote " << (kGuard - i) << " bytes before the frame";
+          ASSERT_EQ(buffer[buffer.size() - 1 - i], kCanary)
+              << expectedNames[index] << " mode " << mode << " " << sz.w << "x" << sz.h << ": wrote past the frame";
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
