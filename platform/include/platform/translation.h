@@ -38,6 +38,18 @@ class BBitmapStream : public BPositionIO {
   off_t position = 0;
 };
 
+// Pictures the translators refuse (B_NO_MEMORY) instead of decoding: a side
+// over 16384 pixels, or more pixels in all than the cap (32 Mi pixels, a
+// 128 MiB bitmap, unless set otherwise for tests and fuzzing).
+constexpr int64 kDefaultPixelCap = int64(1) << 25;
+int64 tw_translator_pixel_cap();
+void tw_set_translator_pixel_cap(int64 pixels);  // 0 or less restores the default
+
+// Test hook: the most bytes libpng held at once during the calling thread's
+// last PNG decode. libpng's allocations are also refused past a fixed
+// budget, so a chunk that claims gigabytes fails without being allocated.
+size_t tw_png_peak_bytes();
+
 class BTranslatorRoster {
  public:
   // The process's shared roster with every built-in translator.
