@@ -7,10 +7,11 @@ namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
 
-// A vertex farther out than this is not drawn: no line of a torus that big
-// can be worth walking pixel by pixel, and its coordinates would not fit the
-// primitives' integers. Only absurd spectra (beyond 10^11) get there.
-constexpr double kFarthest = 16777216.0;
+// Lines to a vertex farther out than this are not drawn: walking them pixel
+// by pixel would stall the frame, and beyond 2^31 their coordinates would
+// not even fit the primitives' integers. Only absurd spectra (values beyond
+// about 10^10; the host's stay below 10^8) or NaN get there.
+constexpr double kFarthest = 1048576.0;
 
 // Frame coordinates of one vertex, truncated toward zero.
 struct Pixel {
