@@ -1,6 +1,10 @@
 #include "CFilter.h"
 
+#include <platform/translation.h>
+
+#include <cstdint>
 #include <cstring>
+#include <new>
 #include <utility>
 
 CFilter::CFilter() = default;
@@ -161,9 +165,91 @@ void CFilter::blitLine32(int32 x1, int32 y1, int32 x2, int32 y2, uint32 color) {
   drawLine<uint32>(*this, x1, y1, x2, y2, color);
 }
 
-// Bitmap and directory functions: provided with the storage and translation
-// kits; until then they report failure.
-bool CFilter::findDir(BDirectory*, const char*) { return false; }
-BBitmap* CFilter::loadBitmap(const char*) { return nullptr; }
-BBitmap* CFilter::makeIconFromHeader(int32, int32, color_space, int32, const uint8*) { return nullptr; }
-BBitmap* CFilter::makeBitmap8Bit(BBitmap*) { return nullptr; }
+// Bitmap and directory functions.
+
+bool CFilter::findDir(BDirectory* directory, const char* dirName) {
+  if (directory == nullptr || dirName == nullptr || *dirName == '\0') return false;
+  BDirectory base(baseDir.Path());
+  return directory->SetTo(&base, dirName) >= B_OK;
+}
+
+// The name as given first (absolute, or relative to the working directory),
+// then under imageDir joined by one slash and not normalised, so that
+// "./add-ons.icons/fft.tga" keeps its leading dot segment.
+BBitmap* CFilter::loadBitmap(const char* fileName) {
+  if (fileName == nullptr || *fileName == '\0') return nullptr;
+  BFile file(fileName, B_READ_ONLY);
+  if (file.InitCheck() != B_OK) {
+    BPath path(imageDir.Path(), fileName);
+    if (path.InitCheck() != B_OK || file.SetTo(path.Path(), B_READ_ONLY) != B_OK) return nullptr;
+  }
+  BBitmapStream stream;
+  if (BTranslatorRoster::Default()->Translate(&file, nullptr, nullptr, &stream, B_TRANSLATOR_BITMAP) < B_OK)
+    return nullptr;
+  BBitmap* bitmap = nullptr;
+  stream.DetachBitmap(&bitmap);
+  return bitmap;
+}
+
+// The data hold the picture packed: row r starts at r × width × bytesPerPixel,
+// whatever padding the bitmap gives its own rows, and lands at the start of
+// the bitmap's row r.
+BBitmap* CFilter::makeIconFromHeader(int32 iconWidth, int32 iconHeight, color_space space,
+                                     int32 bytesPerPixel, const uint8* data) {
+  if (data == nullptr || iconWidth <= 0 || iconHeight <= 0 || bytesPerPixel <= 0) return nullptr;
+  const int64 rowBytes = int64(iconWidth) * bytesPerPixel;
+  if (rowBytes * iconHeight > INT32_MAX) return nullptr;
+  BBitmap* bitmap =
+      new (std::nothrow) BBitmap(BRect(0, 0, float(iconWidth - 1), float(iconHeight - 1)), space);
+  if (bitmap == nullptr) return nullptr;
+  if (bitmap->InitCheck() != B_OK) {
+    delete bitmap;
+    return nullptr;
+  }
+  for (int32 r = 0; r < iconHeight; ++r)
+    bitmap->SetBits(data + r * rowBytes, int32(rowBytes), r * bitmap->BytesPerRow(), space);
+  return bitmap;
+}
+
+BBitmap* CFilter::makeBitmap8Bit(BBitmap* source) {
+  if (source == nullptr) return nullptr;
+  BBitmap* result = new (std::nothrow) BBitmap(source->Bounds(), B_CMAP8);
+  if (result == nullptr) return nullptr;
+  if (result->InitCheck() != B_OK) {
+    delete result;
+    return nullptr;
+  }
+  const BRect b = source->Bounds();
+  const int32 w = int32(b.right - b.left) + 1, h = int32(b.bottom - b.top) + 1;
+  const uint8* bits = static_cast<const uint8*>(source->Bits());
+  if (source->ColorSpace() == B_CMAP8) {
+    // Same bounds and colour space, so the same stride and length.
+    if (bits != nullptr) std::memcpy(result->Bits(), bits, size_t(result->BitsLength()));
+    return result;
+  }
+  // Only four-byte pixels can be read as blue, green, red, alpha; reading a
+  // narrower colour space that way would run past the end of its bits.
+  if (tw_bytes_per_pixel(source->ColorSpace()) != 4) {
+    delete result;
+    return nullptr;
+  }
+  if (bits == nullptr) return result;  // an empty picture has nothing to convert
+  const size_t count = size_t(w) * size_t(h);
+  uint8* rgb = new (std::nothrow) uint8[count * 3];
+  if (rgb == nullptr) {
+    delete result;
+    return nullptr;
+  }
+  uint8* out = rgb;
+  for (int32 r = 0; r < h; ++r) {
+    const uint8* p = bits + int64(r) * source->BytesPerRow();
+    for (int32 x = 0; x < w; ++x, p += 4, out += 3) {
+      out[0] = p[2];
+      out[1] = p[1];
+      out[2] = p[0];
+    }
+  }
+  result->SetBits(rgb, int32(count * 3), 0, B_RGB32);
+  delete[] rgb;
+  return result;
+}

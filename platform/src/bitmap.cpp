@@ -8,9 +8,12 @@
 
 int32 tw_bytes_per_pixel(color_space space) {
   switch (space) {
-    case B_CMAP8: return 1;
-    case B_RGB32: return 4;
-    default: return 0;
+    case B_CMAP8:
+      return 1;
+    case B_RGB32:
+      return 4;
+    default:
+      return 0;
   }
 }
 
@@ -50,11 +53,20 @@ void BBitmap::SetBits(const void* data, int32 length, int32 offset, color_space 
   if (bits == nullptr || data == nullptr || length <= 0 || offset < 0 || offset >= bitsLength) return;
   const uint8* src = static_cast<const uint8*>(data);
   if (space == B_CMAP8 && cs == B_RGB32) {
-    // Packed red, green, blue triplets, one index each.
-    int32 n = length / 3;
-    if (n > bitsLength - offset) n = bitsLength - offset;
-    uint8* dst = bits + offset;
-    for (int32 i = 0; i < n; ++i, src += 3) dst[i] = tw_index_for_color(src[0], src[1], src[2]);
+    // Packed red, green, blue triplets are pixels in raster order from the
+    // pixel that `offset` designates; rows are addressed by stride, never by
+    // width, so a whole picture lands right even when its rows are padded.
+    const int32 w = int32(std::trunc(double(bounds.right) - double(bounds.left))) + 1;
+    int32 row = offset / bytesPerRow, column = offset % bytesPerRow;
+    if (column >= w) ++row, column = 0;  // an offset in a row's padding starts the next row
+    const int32 rows = bitsLength / bytesPerRow;
+    for (int32 n = length / 3; n > 0 && row < rows; ++row, column = 0) {
+      uint8* dst = bits + int64(row) * bytesPerRow;
+      const int32 run = w - column < n ? w - column : n;
+      for (int32 x = column; x < column + run; ++x, src += 3)
+        dst[x] = tw_index_for_color(src[0], src[1], src[2]);
+      n -= run;
+    }
     return;
   }
   if (cs != space) return;  // no other conversion is offered

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -14,6 +16,14 @@ namespace {
 constexpr off_t kMaxSourceBytes = 256 << 20;
 
 std::atomic<int64> pixelCap{kDefaultPixelCap};
+
+struct Hook {
+  tw_translate_hook hook;
+  void* arg;
+};
+std::atomic<Hook*> translateHook{nullptr};
+std::mutex hookLock;
+std::vector<std::unique_ptr<Hook>> hooks;  // every hook ever set, kept for calls still running
 
 status_t readWhole(BPositionIO* source, std::vector<uint8>& data) {
   off_t size = 0;
@@ -37,6 +47,13 @@ status_t readWhole(BPositionIO* source, std::vector<uint8>& data) {
 }
 
 }  // namespace
+
+void tw_set_translate_hook(tw_translate_hook hook, void* arg) {
+  // The old hook is kept alive: a Translate on another thread may still be calling it.
+  std::lock_guard<std::mutex> g(hookLock);
+  if (hook) hooks.push_back(std::make_unique<Hook>(Hook{hook, arg}));
+  translateHook.store(hook ? hooks.back().get() : nullptr);
+}
 
 int64 tw_translator_pixel_cap() { return pixelCap.load(); }
 void tw_set_translator_pixel_cap(int64 pixels) { pixelCap.store(pixels > 0 ? pixels : kDefaultPixelCap); }
@@ -126,6 +143,7 @@ BTranslatorRoster* BTranslatorRoster::Default() {
 // Formats with a signature come first; TGA, which has none, is tried last.
 status_t BTranslatorRoster::Translate(BPositionIO* source, const translator_info*, BMessage*,
                                       BPositionIO* destination, uint32 wantOutType, uint32, const char*) {
+  if (Hook* h = translateHook.load()) h->hook(h->arg);
   if (source == nullptr || destination == nullptr) return B_BAD_VALUE;
   if (wantOutType != B_TRANSLATOR_BITMAP) return B_NO_TRANSLATOR;
   BBitmapStream* stream = dynamic_cast<BBitmapStream*>(destination);

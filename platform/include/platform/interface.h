@@ -58,7 +58,8 @@ class BBitmap {
   // Copies `length` bytes of `data` into the bitmap at byte `offset`. Data
   // tagged with the bitmap's own colour space is copied as it is; packed
   // red-green-blue triplets tagged B_RGB32 written into a B_CMAP8 bitmap become
-  // one palette index per triplet (the nearest colour of the system palette).
+  // one palette index per triplet (tw_index_for_color), laid out as pixels in
+  // raster order from the pixel at `offset`, row by row at the bitmap's stride.
   // Nothing is written past the end of the bits.
   void SetBits(const void* data, int32 length, int32 offset, color_space space);
 
@@ -161,5 +162,8 @@ void tw_set_modifiers(uint32 keys);
 const rgb_color* tw_system_palette();
 // The same palette as 32-bit pixels (red << 16 | green << 8 | blue).
 const uint32* tw_system_palette32();
-// The index of the palette colour nearest to (red, green, blue).
+// The index of the palette colour nearest to (red, green, blue): each channel
+// is cut to its top 5 bits and widened back (v5 << 3 | v5 >> 2); of the 256
+// colours the one at the least squared distance to that colour wins, the
+// lower index on a tie. One table lookup per colour.
 uint8 tw_index_for_color(uint8 red, uint8 green, uint8 blue);

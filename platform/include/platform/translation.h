@@ -50,6 +50,11 @@ void tw_set_translator_pixel_cap(int64 pixels);  // 0 or less restores the defau
 // budget, so a chunk that claims gigabytes fails without being allocated.
 size_t tw_png_peak_bytes();
 
+// Test hook: called on the calling thread at the start of every Translate
+// (null to remove). Lets a test hold a decode in progress.
+typedef void (*tw_translate_hook)(void* arg);
+void tw_set_translate_hook(tw_translate_hook hook, void* arg);
+
 class BTranslatorRoster {
  public:
   // The process's shared roster with every built-in translator.
