@@ -1,0 +1,352 @@
+#include "CVoxelFilter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr int32 kMapBytes = CVoxelFilter::kMapCells;
+constexpr int32 kColumns = CVoxelFilter::kColumns;
+constexpr int kHorizon = 100;   // picture row of the horizon
+constexpr int kEyeHeight = 30;  // the camera flies this far above the ground
+constexpr int kPerspective = 25600;
+constexpr int kLastSlice = 99;
+constexpr int kShadeShift = 19;  // 16 fraction bits and 8 → 32 palette steps
+// Far beyond any frame's travel, well inside int32: a camera coordinate that
+// reaches it is brought back by whole map periods.
+constexpr int64 kCameraLimit = int64(1) << 30;
+
+// Bilinear sample of a 256 × 256 map at (px, py) in 16.16 map units, with 16
+// fraction bits. Only eight fraction bits of each coordinate count; every
+// index wraps.
+inline int sampleMap(const uint8* map, int px, int py) {
+  const int cx = (px >> 16) & 255, cy = (py >> 16) & 255;
+  const int fx = (px >> 8) & 255, fy = (py >> 8) & 255;
+  const int cx1 = (cx + 1) & 255;
+  const uint8* r0 = map + (cy << 8);
+  const uint8* r1 = map + (((cy + 1) & 255) << 8);
+  const int top = r0[cx] * 256 + (r0[cx1] - r0[cx]) * fx;
+  const int bottom = r1[cx] * 256 + (r1[cx1] - r1[cx]) * fx;
+  return top * 256 + (bottom - top) * fy;
+}
+
+inline uint8& cell(uint8* map, int row, int column) { return map[((row & 255) << 8) | (column & 255)]; }
+
+// How many of a picture row's `wanted` pixels fit a frame row of `width`
+// pixels stored in `room` pixels.
+int32 clipColumns(int64 wanted, int64 width, int64 room) {
+  return int32(std::max<int64>(0, std::min({wanted, width, room})));
+}
+
+int64 keepInRange(int64 v) {
+  return v >= kCameraLimit || v <= -kCameraLimit ? v % CVoxelFilter::kMapPeriod : v;
+}
+
+}  // namespace
+
+int32 voxel_trunc(double v) {
+  if (!(v == v)) return 0;
+  if (v >= 2147483647.0) return INT32_MAX;
+  if (v <= -2147483648.0) return INT32_MIN;
+  return int32(v);
+}
+
+int voxel_random_subdivide(int, int, int cornerMean, int range) {
+  return std::rand() % range + cornerMean - range / 2;
+}
+
+CVoxelFilter::CVoxelFilter(const SVoxelVariant& v) : variant(v) {
+  std::fill(std::begin(columnTop), std::end(columnTop), v.rows);
+  std::fill(std::begin(columnColour), std::end(columnColour), -1);
+}
+
+CVoxelFilter::~CVoxelFilter() { delete settingsView; }
+
+bool CVoxelFilter::load() {
+  name = variant.name;
+  author = variant.author;
+  info = "Da code";
+  hostHint1 = 0;
+  hostHint2 = 3;
+  hostFactor = 0.0f;
+  supportedModes = variant.supportedModes;
+  if (variant.declareParams) {
+    params.MakeEmpty();  // a second load declares the same values, not twice
+    variant.declareParams(params);
+  }
+  if (!buffers_) {
+    buffers_.reset(new (std::nothrow) uint8[size_t(2 * kMapBytes + variant.rows * kColumns)]());
+    if (!buffers_) return false;
+  }
+  heightMap = buffers_.get();
+  shadeMap = heightMap + kMapBytes;
+  voxelFrame = shadeMap + kMapBytes;
+  if (variant.mapInLoad) {
+    std::memset(voxelFrame, 0, size_t(variant.rows * kColumns));
+    ComputeMap();
+  }
+  return true;
+}
+
+bool CVoxelFilter::prepare() {
+  if (!heightMap) return false;
+  heading = variant.startHeading;
+  speedShift = variant.startSpeedShift;
+  camY = 0;
+  camX = variant.startCamX;
+  camLevel = 0;
+  spectrumRow = 30;
+  if (variant.clearInPrepare) std::memset(voxelFrame, 0, size_t(variant.rows * kColumns));
+  if (!variant.mapInLoad) ComputeMap();
+  return true;
+}
+
+void CVoxelFilter::processFrame8(SFrameInfo& info) {
+  if (!variant.output8 || !heightMap) return;
+  if (variant.beforeFrame) variant.beforeFrame(*this, info);
+  ComputeVoxel(camX, camY, heading);
+  (this->*variant.output8)(info);
+  update(info);
+}
+
+void CVoxelFilter::processFrame32(SFrameInfo& info) {
+  if (!variant.output32 || !heightMap) return;
+  if (variant.beforeFrame) variant.beforeFrame(*this, info);
+  ComputeVoxel(camX, camY, heading);
+  (this->*variant.output32)(info);
+  update(info);
+}
+
+BView* CVoxelFilter::settingsOpened() { return variant.openSettings ? variant.openSettings(*this) : nullptr; }
+
+void CVoxelFilter::ComputeMap() {
+  uint8* const h = heightMap;
+  // Midpoint subdivision: every cell but (0, 0) is written exactly once, by
+  // the pass whose half side is the largest power of two dividing both of
+  // its coordinates.
+  cell(h, 0, 0) = 128;
+  for (int a = 256; a >= 2; a /= 2) {
+    const int half = a / 2, range = 8 * a + 20;
+    for (int e = 0; e < 256; e += a) {
+      for (int c = 0; c < 256; c += a) {
+        const int g = cell(h, e, c), hh = cell(h, e + a, c), l = cell(h, e, c + a), m = cell(h, e + a, c + a);
+        cell(h, e, c + half) = uint8(Clamp(variant.subdivide(e, c + half, (g + l) / 2, range)));
+        cell(h, e + half, c + half) =
+            uint8(Clamp(variant.subdivide(e + half, c + half, (g + hh + l + m) / 4, range)));
+        cell(h, e + half, c) = uint8(Clamp(variant.subdivide(e + half, c, (g + hh) / 2, range)));
+      }
+    }
+  }
+  // Smoothing in place: cells already replaced in this pass are read anew.
+  for (int pass = 0; pass < 3; ++pass)
+    for (int y = 0; y < 256; ++y)
+      for (int x = 0; x < 256; ++x)
+        cell(h, y, x) =
+            uint8((cell(h, y + 1, x) + cell(h, y, x + 1) + cell(h, y - 1, x) + cell(h, y, x - 1)) / 4);
+  for (int y = 0; y < 256; ++y)
+    for (int x = 0; x < 256; ++x)
+      cell(shadeMap, y, x) = uint8(Clamp(128 + 4 * (cell(h, y + 1, x + 1) - cell(h, y, x))));
+}
+
+void CVoxelFilter::ComputeVoxel(int x, int y, float heading) {
+  const int32 rows = variant.rows;
+  std::fill(std::begin(columnTop), std::end(columnTop), rows);
+  std::fill(std::begin(columnColour), std::end(columnColour), -1);
+
+  int g = sampleMap(heightMap, x, y) >> 16;
+  if (g > camLevel) g = camLevel + (g - camLevel) / variant.fallDivisor;
+  camLevel = g;
+  const int eye = camLevel - kEyeHeight;
+
+  // The edges of the view, a quarter turn apart; the angles are float sums,
+  // their sines and cosines double.
+  const double leftAngle = double(float(heading - kQuarterPi));
+  const double rightAngle = double(float(heading + kQuarterPi));
+  const double cl = std::cos(leftAngle), sl = std::sin(leftAngle);
+  const double cr = std::cos(rightAngle), sr = std::sin(rightAngle);
+  const double fx = x, fy = y;
+  // Near slices one cell apart, far ones two.
+  for (int o = 0; o <= kLastSlice; o += 1 + o / 64) {
+    const double d = o * 65536.0;
+    Line(int(fx + d * cl), int(fy + d * sl), int(fx + d * cr), int(fy + d * sr), eye, kPerspective / (o + 1));
+  }
+}
+
+void CVoxelFilter::Line(int x0, int y0, int x1, int y1, int eye, int scale) {
+  const int dx = (x1 - x0) / kColumns, dy = (y1 - y0) / kColumns;
+  const int last = variant.rows - 1;
+  const uint8* const heights = heightMap;
+  const uint8* const shades = shadeMap;
+  int px = x0, py = y0;
+  for (int i = 0; i < kColumns; ++i, px += dx, py += dy) {
+    const int top = columnTop[i];
+    // A full column draws nothing more: no row lies above 0.
+    if (top == 0) continue;
+    const int h = sampleMap(heights, px, py) >> 16;
+    const int c = sampleMap(shades, px, py);
+    const int row = (((h - eye) * scale) >> 11) + kHorizon;
+    if (row < top) {
+      // A vertical ramp from the previous slice's shade at the bottom to this
+      // one's at the top; the row the slice reaches is not written.
+      if (columnColour[i] == -1) columnColour[i] = c;
+      const int p = columnColour[i];
+      const int step = (c - p) / (top - row);
+      int j = top, v = p;
+      if (top > last) {
+        v += step * (top - last);
+        j = last;
+      }
+      const int end = row > 0 ? row : 0;
+      uint8* dst = voxelFrame + j * kColumns + i;
+      for (; j > end; --j, dst -= kColumns, v += step) *dst = uint8(v >> kShadeShift);
+      columnTop[i] = end;
+    }
+    columnColour[i] = c;
+  }
+}
+
+// Output. Every form clears voxelFrame as it reads it (where it copies at
+// all) and writes only rows below `height` and columns below `width` and
+// inside the row stride, whatever the picture's own size.
+
+void CVoxelFilter::outputByWidth8(SFrameInfo& info) {
+  if (width >= 640) {
+    outputDoubled8(info);
+  } else if (width >= 320) {
+    // Rows lie bytesPerRow rounded down to a multiple of 8 apart.
+    const int64 stride = bytesPerRow & ~7;
+    const int32 columns = clipColumns(kColumns, width, stride);
+    const int32 rows = std::min(variant.rows, height);
+    uint8* const bits = static_cast<uint8*>(info.bits);
+    if (bits && columns > 0)
+      for (int32 r = 0; r < rows; ++r)
+        std::memcpy(bits + r * stride, voxelFrame + r * kColumns, size_t(columns));
+    std::memset(voxelFrame, 0, size_t(variant.rows * kColumns));
+  }
+}
+
+void CVoxelFilter::outputDoubled8(SFrameInfo& info) {
+  const int64 stride = bytesPerRow;
+  const int32 columns = clipColumns(640, width, stride);
+  uint8* const bits = static_cast<uint8*>(info.bits);
+  uint8 line[640];
+  for (int32 r = 0; r < variant.rows; ++r) {
+    uint8* src = voxelFrame + r * kColumns;
+    for (int32 i = 0; i < kColumns; ++i) line[2 * i] = line[2 * i + 1] = src[i];
+    std::memset(src, 0, kColumns);
+    if (!bits || columns == 0) continue;
+    for (int32 y = 2 * r; y < 2 * r + 2 && y < height; ++y)
+      std::memcpy(bits + y * stride, line, size_t(columns));
+  }
+}
+
+void CVoxelFilter::outputMirrored8(SFrameInfo& info) {
+  // The strip doubled, its rows going down from the middle of the frame and,
+  // mirrored, up from it; the second row of each pair lies bytesPerRow
+  // rounded down to a multiple of 8 after the first.
+  const int64 stride = bytesPerRow, pairStride = bytesPerRow & ~7;
+  const int32 columns = clipColumns(640, width, stride);
+  uint8* const bits = static_cast<uint8*>(info.bits);
+  uint8 line[640];
+  for (int32 r = 0; r < variant.rows; ++r) {
+    uint8* src = voxelFrame + r * kColumns;
+    for (int32 i = 0; i < kColumns; ++i) line[2 * i] = line[2 * i + 1] = src[i];
+    std::memset(src, 0, kColumns);
+    if (!bits || columns == 0) continue;
+    for (const int32 first : {240 + 2 * r, 238 - 2 * r}) {
+      if (first < 0 || first >= height) continue;
+      uint8* dst = bits + first * stride;
+      std::memcpy(dst, line, size_t(columns));
+      if (first + 1 < height) std::memcpy(dst + pairStride, line, size_t(columns));
+    }
+  }
+}
+
+void CVoxelFilter::outputCentred32(SFrameInfo& info) {
+  int32 factor;
+  if (width >= 640)
+    factor = 2;
+  else if (width >= 320)
+    factor = 1;
+  else
+    return;
+  const int32 pictureWidth = kColumns * factor, pictureHeight = variant.rows * factor;
+  // Centred; on a frame lower than the picture its middle rows show.
+  const int32 left = (width - pictureWidth) >> 1, topRow = (height - pictureHeight) >> 1;
+  const int64 pitch = bytesPerRow / 4;  // pixels from one row to the next
+  const int32 columns = clipColumns(pictureWidth, int64(width) - left, pitch - left);
+  uint8* const bits = static_cast<uint8*>(info.bits);
+  uint32 line[640];
+  for (int32 r = 0; r < variant.rows; ++r) {
+    uint8* src = voxelFrame + r * kColumns;
+    if (factor == 2)
+      for (int32 i = 0; i < kColumns; ++i) line[2 * i] = line[2 * i + 1] = palette32[src[i]];
+    else
+      for (int32 i = 0; i < kColumns; ++i) line[i] = palette32[src[i]];
+    std::memset(src, 0, kColumns);
+    if (!bits || columns == 0) continue;
+    for (int32 k = 0; k < factor; ++k) {
+      const int32 y = topRow + factor * r + k;
+      if (y < 0 || y >= height) continue;
+      std::memcpy(bits + (y * pitch + left) * 4, line, size_t(columns) * 4);
+    }
+  }
+}
+
+void CVoxelFilter::update(SFrameInfo& info) {
+  // One steering state per update function, shared by every instance of
+  // this filter in the process and never reset.
+  static float lastRaie = 0.0f, idealraie = 0.0f;
+  if (variant.soundSteering) {
+    const float lr = float(info.bands[1][0] * (1.0 / 8192));
+    idealraie = idealraie + ((lr - lastRaie) - idealraie) / 10;
+    lastRaie = lr;
+  }
+  const int32 base = int32(1) << speedShift;
+  const int32 step = variant.soundSpeed ? voxel_trunc(double(base) + info.level[1]) : base;
+  moveCamera(step, heading);
+
+  float next = heading;
+  if (variant.soundSteering) {
+    const float target = float(double(idealraie) * double(kQuarterPi) / 20 + double(heading));
+    next = (target + heading) * 0.5f;
+  }
+  if (variant.wrapHeading) next = wrapHeading(next);
+  heading = applyKeys(next, variant.turnRightKey, variant.lowestSpeedShift);
+}
+
+float CVoxelFilter::wrapHeading(float h) {
+  // A whole turn, so that crossing ±π never turns the view.
+  if (h > M_PI) h = float(double(h) - 2 * M_PI);
+  if (h < -M_PI) h = float(double(h) + 2 * M_PI);
+  return h;
+}
+
+float CVoxelFilter::applyKeys(float h, uint32 rightKey, int32 lowest) {
+  const uint32 keys = modifiers();
+  if (keys & B_LEFT_SHIFT_KEY)
+    h = h - kKeyTurn;
+  else if (keys & rightKey)
+    h = h + kKeyTurn;
+  if ((keys & B_CONTROL_KEY) && speedShift <= 15)
+    ++speedShift;
+  else if ((keys & B_COMMAND_KEY) && speedShift > lowest)
+    --speedShift;
+  return h;
+}
+
+void CVoxelFilter::moveCamera(int32 step, float h) {
+  int64 x = camX, y = camY;
+  if (variant.reduceBeforeMove) {
+    x %= kMapPeriod;
+    y %= kMapPeriod;
+  }
+  const double angle = h;
+  x = int64(double(x) + step * std::cos(angle));
+  y = int64(double(y) + step * std::sin(angle));
+  camX = int32(keepInRange(x));
+  camY = int32(keepInRange(y));
+}
