@@ -58,7 +58,7 @@ std::vector<std::unique_ptr<CFilter>> AddonLibrary::createAll() const {
 }
 
 std::vector<std::unique_ptr<AddonLibrary>> openAddonDirectory(const std::string& dir,
-                                                             std::vector<std::string>* failures) {
+                                                              std::vector<std::string>* failures) {
   namespace fs = std::filesystem;
   std::vector<std::unique_ptr<AddonLibrary>> libs;
   std::error_code ec;

@@ -40,6 +40,6 @@ class AddonLibrary {
 // opened; files that fail to open are reported in *failures as
 // "name: reason", and the rest still load.
 std::vector<std::unique_ptr<AddonLibrary>> openAddonDirectory(const std::string& dir,
-                                                             std::vector<std::string>* failures);
+                                                              std::vector<std::string>* failures);
 
 }  // namespace tw

@@ -12,7 +12,8 @@ FilterDriver::~FilterDriver() {
   if (state_ == State::Loaded) unload();
 }
 
-void FilterDriver::setDirectories(const std::string& base, const std::string& data, const std::string& image) {
+void FilterDriver::setDirectories(const std::string& base, const std::string& data,
+                                  const std::string& image) {
   filter_->baseDir.SetTo(base.c_str());
   filter_->dataDir.SetTo(data.c_str());
   filter_->imageDir.SetTo(image.c_str());

@@ -20,7 +20,7 @@ struct FrameGeometry {
 class Frame {
  public:
   static constexpr int kSamples = 1024;
-  static constexpr int kSpectrum = 512;
+  static constexpr int kSpectrum = 513;  // bins 0 … 512 of the analysis
 
   explicit Frame(FrameGeometry g = {});
   Frame(const Frame&) = delete;

@@ -1,13 +1,16 @@
-// tidewave: runs the filters of the add-ons it finds over a sound signal.
-// For now `tidewave demo` draws a few frames of every filter over a
-// synthetic signal and writes them as PNG files under out/demo/.
-#include "AddonLibrary.h"
-#include "FilterDriver.h"
-#include "Frame.h"
+// tidewave: turns a piece of music into frames drawn by the filters of the
+// add-ons it finds. Commands: list, analyse, render, demo (see docs/host.md).
+#include "Catalog.h"
+#include "Image.h"
+#include "Render.h"
+#include "Report.h"
+#include "Sinks.h"
+#include "Sound.h"
 
-#include <png.h>
+#include <unistd.h>
+#include <CLI/CLI.hpp>
 
-#include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -15,74 +18,250 @@
 
 namespace {
 
-bool writePng(const std::string& path, const tw::Frame& frame) {
-  const tw::FrameGeometry& g = frame.geometry();
-  std::vector<uint8> rgb(size_t(g.width) * size_t(g.height) * 3);
-  const rgb_color* pal = tw_system_palette();
-  for (int32 y = 0; y < g.height; ++y)
-    for (int32 x = 0; x < g.width; ++x) {
-      uint8* p = &rgb[(size_t(y) * size_t(g.width) + size_t(x)) * 3];
-      if (g.pixelMode == 2) {
-        const uint32 v = frame.at32(x, y);
-        p[0] = uint8(v >> 16), p[1] = uint8(v >> 8), p[2] = uint8(v);
-      } else {
-        const rgb_color c = pal[frame.at8(x, y)];
-        p[0] = c.red, p[1] = c.green, p[2] = c.blue;
-      }
-    }
-  png_image img{};
-  img.version = PNG_IMAGE_VERSION;
-  img.width = png_uint_32(g.width);
-  img.height = png_uint_32(g.height);
-  img.format = PNG_FORMAT_RGB;
-  return png_image_write_to_file(&img, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
+namespace fs = std::filesystem;
+using tw::Catalog;
+using tw::FilterInfo;
+
+int failWith(const std::string& why) {
+  std::fprintf(stderr, "tidewave: %s\n", why.c_str());
+  return 1;
 }
 
-int demo() {
-  namespace fs = std::filesystem;
-  std::vector<std::string> failures;
-  auto libs = tw::openAddonDirectory(TW_DEFAULT_ADDON_DIR, &failures);
-  for (const std::string& f : failures) std::fprintf(stderr, "tidewave: skipped add-on %s\n", f.c_str());
-  const fs::path out = "out/demo";
-  fs::create_directories(out);
-  int written = 0;
-  for (auto& lib : libs) {
-    for (int32 index = 0;; ++index) {
-      CFilter* f = lib->create(index);
-      if (!f) break;
-      tw::FilterDriver driver(f);
-      driver.setDirectories(TW_DEFAULT_DATA_DIR, TW_DEFAULT_DATA_DIR, TW_DEFAULT_DATA_DIR);
-      if (!driver.load()) continue;
-      for (int32 mode : {1, 2}) {
-        if ((f->supportedModes & mode) == 0) continue;
-        tw::FrameGeometry g;
-        g.pixelMode = mode;
-        tw::Frame frame(g);
-        if (!driver.prepare(g, tw_system_palette(), tw_system_palette32())) continue;
-        for (int32 n = 0; n < 4; ++n) {
-          frame.clear();
-          for (int i = 0; i <= tw::Frame::kSamples; ++i)
-            frame.samples()[i] = int32(6000 * std::sin((i + n * 7) * 0.21) + 2500 * std::sin(i * 1.3));
-          frame.info().frameCount = n;
-          driver.draw(frame.info());
-          std::string file = (out / (std::string(f->name) + "-" + (mode == 1 ? "8" : "32") + "bit-" +
-                                     std::to_string(n) + ".png"))
-                                 .string();
-          if (writePng(file, frame)) ++written;
-        }
-        driver.terminate();
-      }
-    }
+bool parseSize(const std::string& text, tw::FrameGeometry* g, std::string* error) {
+  int w = 0, h = 0;
+  char x = 0, rest = 0;
+  if (std::sscanf(text.c_str(), "%d%c%d%c", &w, &x, &h, &rest) != 3 || (x != 'x' && x != 'X') || w < 8 ||
+      h < 8 || w > 7680 || h > 4320) {
+    *error = "--size '" + text + "' is not WIDTHxHEIGHT between 8x8 and 7680x4320 (e.g. 640x480)";
+    return false;
   }
-  std::printf("wrote %d frames to %s\n", written, out.c_str());
-  return written > 0 ? 0 : 1;
+  g->width = w, g->height = h;
+  return true;
+}
+
+// Loads the sound: the file given, or the embedded demo track.
+bool loadSoundOrDemo(const std::string& file, tw::Sound* sound, std::string* error) {
+  if (file.empty()) {
+    *sound = tw::makeDemoTrack();
+    return true;
+  }
+  return tw::loadSound(file, sound, error);
+}
+
+struct Common {
+  std::string addons, base, data, image;
+  tw::HostDirs dirs() const {
+    tw::HostDirs d = tw::defaultDirs();
+    if (!addons.empty()) d.addons = addons;
+    if (!data.empty()) {
+      d.data = data;
+      d.base = data;
+    }
+    if (!base.empty()) d.base = base;
+    if (!image.empty()) d.image = image;
+    return d;
+  }
+};
+
+bool openAddons(const tw::HostDirs& dirs, Catalog* catalog, bool quiet) {
+  std::string why;
+  if (!tw::openCatalog(dirs, catalog, &why)) {
+    failWith(why);
+    return false;
+  }
+  if (!quiet)
+    for (const std::string& f : catalog->failures) std::fprintf(stderr, "tidewave: skipped %s\n", f.c_str());
+  return true;
+}
+
+std::string fileNameFor(const std::string& filter) {
+  std::string s;
+  for (char c : filter) s += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '-';
+  return s;
+}
+
+void printTimings(const tw::RenderResult& r) {
+  std::fprintf(stderr, "%ld frames in %.2f s (%.0f frames/s)\n", r.frames, r.wallSeconds,
+               r.wallSeconds > 0 ? double(r.frames) / r.wallSeconds : 0.0);
+  for (const tw::FilterTiming& t : r.timings)
+    std::fprintf(stderr, "  %-16s drawing: mean %8.1f us, worst %8.1f us per frame\n", t.name.c_str(),
+                 t.meanMicros, t.worstMicros);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string cmd = argc > 1 ? argv[1] : "demo";
-  if (cmd == "demo") return demo();
-  std::fprintf(stderr, "tidewave: unknown command '%s' (try: demo)\n", cmd.c_str());
-  return 2;
+  // A video encoder that dies must turn into a write error, not a signal.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  CLI::App app{"tidewave: music visualisation with the Tidewave filters"};
+  app.require_subcommand(1);
+  app.fallthrough();
+  Common common;
+  app.add_option("--add-ons", common.addons, "directory of the add-on files")->check(CLI::ExistingDirectory);
+  app.add_option("--data-dir", common.data, "the filters' dataDir (and baseDir unless --base-dir)");
+  app.add_option("--base-dir", common.base, "the filters' baseDir");
+  app.add_option("--image-dir", common.image, "the filters' imageDir");
+
+  CLI::App* list =
+      app.add_subcommand("list", "show every add-on and filter with its descriptor and resources");
+
+  CLI::App* analyse = app.add_subcommand("analyse", "how a piece lands on the filters' scales");
+  std::string analyseFile;
+  double analyseFps = 60;
+  analyse->add_option("FILE", analyseFile, "audio file (default: the embedded demo track)");
+  analyse->add_option("--fps", analyseFps, "video frames per second")->check(CLI::Range(1.0, 240.0));
+
+  CLI::App* renderCmd =
+      app.add_subcommand("render", "draw filters over a piece of music into a video or pictures");
+  std::string renderFile, output = "null", sheet, record, replay, sizeText = "640x480";
+  std::vector<std::string> filterNames;
+  double fps = 60, start = 0, seconds = -1;
+  int mode = 8;
+  float persistence = -1;
+  renderCmd->add_option("FILE", renderFile, "audio file (default: the embedded demo track)");
+  renderCmd->add_option("-o,--output", output,
+                        "out.mp4 | out.mkv | out.webm | dir/%05d.png | - (YUV4MPEG2 on stdout) | null");
+  renderCmd
+      ->add_option("--filter", filterNames, "filter by display name (repeat to draw several into one frame)")
+      ->required();
+  renderCmd->add_option("--sheet", sheet, "also write a labelled contact sheet (PNG)");
+  renderCmd->add_option("--start", start, "seconds into the piece")->check(CLI::NonNegativeNumber);
+  renderCmd->add_option("--seconds", seconds, "seconds to render (default: to the end)")
+      ->check(CLI::PositiveNumber);
+  renderCmd->add_option("--fps", fps, "video frames per second")->check(CLI::Range(1.0, 240.0));
+  renderCmd->add_option("--size", sizeText, "frame size WIDTHxHEIGHT");
+  renderCmd->add_option("--mode", mode, "pixel mode: 8 (indexed) or 32")->check(CLI::IsMember({8, 32}));
+  renderCmd
+      ->add_option("--persistence", persistence, "share of the previous frame kept (overrides hostFactor)")
+      ->check(CLI::Range(0.0, 1.0));
+  renderCmd->add_option("--record", record, "save the analysis stream to FILE");
+  renderCmd->add_option("--replay", replay, "draw from a saved analysis stream instead of sound")
+      ->check(CLI::ExistingFile);
+
+  CLI::App* demo = app.add_subcommand("demo", "every filter over the demo track into out/demo/");
+  std::string demoFile, demoOut = "out/demo";
+  double demoStart = 15, demoSeconds = 3;
+  demo->add_option("FILE", demoFile, "audio file (default: the embedded demo track)");
+  demo->add_option("--out", demoOut, "output directory");
+  demo->add_option("--start", demoStart, "seconds into the piece")->check(CLI::NonNegativeNumber);
+  demo->add_option("--seconds", demoSeconds, "seconds per filter")->check(CLI::PositiveNumber);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int rc = app.exit(e);
+    return rc == 0 ? 0 : 2;
+  }
+  const tw::HostDirs dirs = common.dirs();
+
+  if (*list) {
+    Catalog catalog;
+    if (!openAddons(dirs, &catalog, true)) return 1;
+    tw::printListing(dirs, catalog, stdout);
+    return 0;
+  }
+
+  if (*analyse) {
+    tw::Sound sound;
+    std::string why;
+    if (!loadSoundOrDemo(analyseFile, &sound, &why)) return failWith(why);
+    std::printf("%s: ", analyseFile.empty() ? "embedded demo track" : analyseFile.c_str());
+    tw::analyseSound(sound, analyseFps, stdout);
+    return 0;
+  }
+
+  if (*renderCmd) {
+    tw::RenderOptions o;
+    std::string why;
+    if (!parseSize(sizeText, &o.geometry, &why)) return failWith(why);
+    o.geometry.pixelMode = mode == 32 ? 2 : 1;
+    o.fps = fps;
+    o.start = start;
+    o.seconds = seconds;
+    if (persistence >= 0) o.persistence = persistence;
+    o.output = output;
+    o.sheet = sheet;
+    o.record = record;
+    o.replay = replay;
+    o.dirs = dirs;
+    o.progress = isatty(2) && output != "-";
+    Catalog catalog;
+    if (!openAddons(dirs, &catalog, false)) return 1;
+    for (const std::string& name : filterNames) {
+      const FilterInfo* f = tw::findFilter(catalog, name);
+      if (!f)
+        return failWith("unknown filter \"" + name + "\"; the filters are: " + tw::filterNames(catalog));
+      o.filters.push_back(f);
+    }
+    tw::Sound sound;
+    if (replay.empty()) {
+      if (!loadSoundOrDemo(renderFile, &sound, &why)) return failWith(why);
+      o.sound = &sound;
+    } else if (!renderFile.empty()) {
+      return failWith("--replay draws from the recording; give no audio file with it");
+    }
+    tw::RenderResult result;
+    if (!tw::render(o, &result, &why)) return failWith(why);
+    std::fprintf(stderr, "wrote %s\n", result.wrote.c_str());
+    printTimings(result);
+    return 0;
+  }
+
+  if (*demo) {
+    Catalog catalog;
+    if (!openAddons(dirs, &catalog, false)) return 1;
+    if (catalog.filters.empty()) return failWith("no filters found in " + dirs.addons);
+    tw::Sound sound;
+    std::string why;
+    if (!loadSoundOrDemo(demoFile, &sound, &why)) return failWith(why);
+    if (demoStart >= sound.seconds()) demoStart = 0;
+    std::error_code ec;
+    fs::create_directories(demoOut, ec);
+    if (ec) return failWith("cannot create '" + demoOut + "': " + ec.message());
+    const bool video = !tw::findFfmpeg().empty();
+    if (!video) std::fprintf(stderr, "tidewave: ffmpeg not found; writing PNG frames instead of videos\n");
+    std::vector<tw::SheetTile> tiles;
+    int failed = 0;
+    for (const FilterInfo& f : catalog.filters) {
+      tw::RenderOptions o;
+      o.filters = {&f};
+      o.dirs = dirs;
+      o.geometry.pixelMode = (f.modes & 2) ? 2 : 1;
+      o.start = demoStart;
+      o.seconds = demoSeconds;
+      o.sound = &sound;
+      const std::string stem = (fs::path(demoOut) / fileNameFor(f.name)).string();
+      if (video) {
+        o.output = stem + ".mp4";
+      } else {
+        fs::create_directories(stem, ec);
+        o.output = stem + "/%05d.png";
+      }
+      const long frames = tw::frameCountFor(std::min(demoSeconds, sound.seconds() - demoStart), o.fps);
+      o.keep = {frames * 2 / 3};
+      tw::RenderResult result;
+      if (!tw::render(o, &result, &why)) {
+        std::fprintf(stderr, "tidewave: %s: %s\n", f.name.c_str(), why.c_str());
+        ++failed;
+        continue;
+      }
+      std::fprintf(stderr, "%-16s %s (%s, mean %.0f us per frame)\n", f.name.c_str(), o.output.c_str(),
+                   o.geometry.pixelMode == 2 ? "32-bit" : "8-bit",
+                   result.timings.empty() ? 0.0 : result.timings[0].meanMicros);
+      if (!result.kept.empty()) {
+        tw::SheetTile tile = std::move(result.kept.front());
+        tile.label = f.name;
+        tiles.push_back(std::move(tile));
+      }
+    }
+    const std::string overview = (fs::path(demoOut) / "overview.png").string();
+    if (!tiles.empty()) {
+      if (!tw::writePng(overview, tw::makeSheet(tiles, 4, 2, "Tidewave filters over the demo track"), &why))
+        return failWith(why);
+      std::fprintf(stderr, "overview: %s\n", overview.c_str());
+    }
+    return failed == 0 ? 0 : 1;
+  }
+  return 0;
 }

@@ -1,0 +1,86 @@
+#include "Analysis.h"
+
+#include "CFilter.h"
+
+#include <kissfft/kiss_fftr.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace tw {
+
+void SoundFrame::copyTo(SFrameInfo& info) const {
+  std::memcpy(info.samples, samples.data(), sizeof samples);
+  for (int ch = 0; ch < 2; ++ch) {
+    std::memcpy(info.spectrum[ch], spectrum[size_t(ch)].data(), sizeof spectrum[0]);
+    info.level[ch] = level[ch];
+    for (int b = 0; b < 8; ++b) info.bands[ch][b] = bands[ch][b];
+  }
+  info.frameCount = frameCount;
+}
+
+int Analyzer::fftSizeFor(int rate) { return rate < 32000 ? 512 : rate > 64000 ? 2048 : 1024; }
+
+Analyzer::Analyzer(int rate) : rate_(rate), n_(fftSizeFor(rate)) {
+  window_.resize(size_t(n_));
+  windowSum_ = 0;
+  for (int i = 0; i < n_; ++i) {
+    window_[size_t(i)] = float(0.5 - 0.5 * std::cos(2 * M_PI * i / n_));
+    windowSum_ += window_[size_t(i)];
+  }
+  in_.resize(size_t(n_));
+  spec_.resize(size_t(n_ / 2 + 1));
+  tilt_.resize(size_t(n_ / 2 + 1));
+  for (int k = 0; k <= n_ / 2; ++k) tilt_[size_t(k)] = tilt(k);
+  cfg_ = kiss_fftr_alloc(n_, 0, nullptr, nullptr);
+  for (size_t b = 0; b < kBandEdgesHz.size(); ++b)
+    bandBins_[b] = std::clamp(int(std::ceil(kBandEdgesHz[b] * n_ / rate_)), 0, n_ / 2 + 1);
+}
+
+Analyzer::~Analyzer() { kiss_fftr_free(cfg_); }
+
+void Analyzer::analyse(const Sound& sound, int64_t centre, SoundFrame* out) {
+  const int64_t first = centre - n_ / 2;
+  const int64_t total = sound.frames();
+  const int bins = n_ / 2 + 1;
+  auto* spec = reinterpret_cast<kiss_fft_cpx*>(spec_.data());
+  for (int ch = 0; ch < 2; ++ch) {
+    const float* src = ch == 0 ? sound.left.data() : sound.right.data();
+    double sumSq = 0;
+    for (int i = 0; i < n_; ++i) {
+      const int64_t at = first + i;
+      const float v = at >= 0 && at < total ? src[at] : 0.0f;
+      sumSq += double(v) * v;
+      in_[size_t(i)] = v * window_[size_t(i)];
+    }
+    out->level[ch] = kLevelGain * std::sqrt(sumSq / n_);
+    kiss_fftr(static_cast<kiss_fftr_cfg>(cfg_), in_.data(), spec);
+    // Amplitude of a sine in the bin: 2|X| / Σw (|X| / Σw for DC and Nyquist).
+    const double scale = kSpectrumGain * 2.0 / windowSum_;
+    float* dst = out->spectrum[size_t(ch)].data();
+    for (int k = 0; k < SoundFrame::kSpectrum; ++k) {
+      if (k >= bins) {
+        dst[k] = 0;
+        continue;
+      }
+      const double mag = std::hypot(double(spec[k].r), double(spec[k].i));
+      dst[k] = float(mag * scale * tilt_[size_t(k)] * (k == 0 || k == n_ / 2 ? 0.5 : 1.0));
+    }
+    for (int b = 0; b < 8; ++b) {
+      double power = 0;
+      const int lo = bandBins_[size_t(b)], hi = std::min(bandBins_[size_t(b) + 1], SoundFrame::kSpectrum);
+      for (int k = lo; k < hi; ++k) power += double(dst[k]) * dst[k];
+      out->bands[ch][b] = hi > lo ? kBandGain * std::sqrt(power / (hi - lo)) : 0.0;
+    }
+  }
+  // The frame's newest samples, mono mix, ending where the window ends.
+  const int64_t firstSample = first + n_ - SoundFrame::kSamples;
+  for (int i = 0; i < SoundFrame::kSamples; ++i) {
+    const int64_t at = firstSample + i;
+    const float v = at >= 0 && at < total ? 0.5f * (sound.left[size_t(at)] + sound.right[size_t(at)]) : 0.0f;
+    out->samples[size_t(i)] = int32(std::clamp(std::lround(v), -32768L, 32767L));
+  }
+}
+
+}  // namespace tw

@@ -1,0 +1,228 @@
+#include "Render.h"
+
+#include "Analysis.h"
+#include "Fade.h"
+#include "FilterDriver.h"
+#include "Image.h"
+#include "Recording.h"
+#include "Sinks.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace tw {
+
+long frameCountFor(double seconds, double fps) {
+  return seconds <= 0 ? 0 : long(std::ceil(seconds * fps - 1e-9));
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void showProgress(long done, long total, bool last) {
+  const int width = 40;
+  const int filled = total > 0 ? int(double(done) / double(total) * width) : width;
+  std::fprintf(stderr, "\r[%.*s%*s] %3d%% %ld/%ld frames", filled, "########################################",
+               width - filled, "", total > 0 ? int(100.0 * double(done) / double(total)) : 100, done, total);
+  if (last) std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
+  if (o.filters.empty()) {
+    *error = "no filter to draw";
+    return false;
+  }
+  const FrameGeometry& g = o.geometry;
+  for (const FilterInfo* f : o.filters)
+    if ((f->modes & g.pixelMode) == 0) {
+      *error = "filter \"" + f->name + "\" does not draw in " + modeNames(g.pixelMode) +
+               " mode; it draws in " + modeNames(f->modes) + " mode only (use --mode " +
+               ((f->modes & 1) ? "8" : "32") + ")";
+      return false;
+    }
+
+  // The sound, or the recording that replaces it.
+  RecordReader reader;
+  double fps = o.fps;
+  long frames = 0, firstFrame = 0;
+  int64_t firstSample = 0;
+  if (!o.replay.empty()) {
+    if (!reader.open(o.replay, error)) return false;
+    fps = reader.fps();
+    firstFrame = long(std::floor(o.start * fps));
+    frames = std::max(0L, reader.frames() - firstFrame);
+    if (o.seconds >= 0) frames = std::min(frames, frameCountFor(o.seconds, fps));
+    SoundFrame skip;
+    for (long i = 0; i < firstFrame; ++i)
+      if (!reader.read(&skip, error)) {
+        if (error->empty()) *error = "record file '" + o.replay + "' is shorter than --start";
+        return false;
+      }
+  } else {
+    if (o.sound == nullptr) {
+      *error = "no sound to analyse";
+      return false;
+    }
+    const double length = o.sound->seconds();
+    if (o.start >= length) {
+      *error = "--start " + std::to_string(o.start) + " s lies past the end of the sound (" +
+               std::to_string(length) + " s)";
+      return false;
+    }
+    const double seconds = o.seconds >= 0 ? std::min(o.seconds, length - o.start) : length - o.start;
+    frames = frameCountFor(seconds, fps);
+    firstSample = int64_t(std::llround(o.start * o.sound->sampleRate));
+  }
+  if (frames <= 0) {
+    *error = "nothing to render: the stretch chosen holds no frames";
+    return false;
+  }
+
+  // The lifecycle, in the contract's order: directories, load, geometry and
+  // palettes, prepare. The drivers finish whatever stage remains on return.
+  const rgb_color* palette = tw_system_palette();
+  const uint32* palette32 = tw_system_palette32();
+  std::vector<std::unique_ptr<FilterDriver>> drivers;
+  for (const FilterInfo* f : o.filters) {
+    CFilter* filter = f->addon->create(f->index);
+    if (filter == nullptr) {
+      *error = "add-on " + f->addon->name() + " no longer makes filter " + std::to_string(f->index);
+      return false;
+    }
+    auto d = std::make_unique<FilterDriver>(filter);
+    d->setDirectories(o.dirs.base, o.dirs.data, o.dirs.image);
+    if (!d->load()) {
+      *error = "filter \"" + f->name + "\" failed to load";
+      return false;
+    }
+    drivers.push_back(std::move(d));
+  }
+  for (size_t i = 0; i < drivers.size(); ++i)
+    if (!drivers[i]->prepare(g, palette, palette32)) {
+      *error = "filter \"" + o.filters[i]->name + "\" failed to prepare for a " + std::to_string(g.width) +
+               " x " + std::to_string(g.height) + " " + modeNames(g.pixelMode) + " frame";
+      return false;
+    }
+  const float factor = o.persistence ? *o.persistence : drivers.front()->filter().hostFactor;
+  const Fade fade(factor, palette);
+
+  AudioSpan audio;
+  if (o.sound && o.replay.empty()) {
+    audio.sound = o.sound;
+    audio.first = firstSample;
+    audio.count = int64_t(std::llround(double(frames) / fps * o.sound->sampleRate));
+  }
+  std::unique_ptr<FrameSink> sink = makeSink(o.output, audio, error);
+  if (!sink) return false;
+  if (!o.sheet.empty()) {
+    // Fail before drawing when the sheet cannot be written.
+    const std::string probe = o.sheet + ".partial";
+    FILE* f = std::fopen(probe.c_str(), "wb");
+    if (f == nullptr) {
+      *error = "cannot write '" + o.sheet + "': " + std::strerror(errno);
+      return false;
+    }
+    std::fclose(f);
+    std::remove(probe.c_str());
+  }
+  RecordWriter recorder;
+  if (!o.record.empty() &&
+      !recorder.open(o.record, o.sound ? o.sound->sampleRate : reader.sampleRate(), fps, error))
+    return false;
+  if (!sink->begin(g, fps, error)) {
+    sink->abort();
+    return false;
+  }
+
+  std::unique_ptr<Analyzer> analyzer;
+  if (o.replay.empty()) analyzer = std::make_unique<Analyzer>(o.sound->sampleRate);
+  Frame frame(g);
+  frame.clear();
+  SoundFrame sound;
+  std::vector<double> total(drivers.size(), 0), worst(drivers.size(), 0);
+  std::vector<long> sheetAt;
+  std::vector<SheetTile> tiles;
+  if (!o.sheet.empty())
+    for (int k = 0; k < o.sheetTiles; ++k) sheetAt.push_back(long((k + 0.5) * double(frames) / o.sheetTiles));
+  std::vector<SheetTile> kept;
+
+  const auto t0 = Clock::now();
+  auto fail = [&](const std::string& why) {
+    *error = why;
+    sink->abort();
+    recorder.abort();
+    if (o.progress) std::fputc('\n', stderr);
+    return false;
+  };
+  const long step = std::max(1L, frames / 200);
+  for (long n = 0; n < frames; ++n) {
+    if (analyzer) {
+      const int64_t centre = firstSample + int64_t(std::llround(double(n) / fps * o.sound->sampleRate));
+      analyzer->analyse(*o.sound, centre, &sound);
+    } else {
+      std::string why;
+      if (!reader.read(&sound, &why)) return fail(why.empty() ? "record file ended early" : why);
+    }
+    sound.frameCount = int32(n);
+    std::string why;
+    if (!o.record.empty() && !recorder.write(sound, &why)) return fail(why);
+    fade.apply(frame);
+    sound.copyTo(frame.info());
+    for (size_t i = 0; i < drivers.size(); ++i) {
+      const auto a = Clock::now();
+      drivers[i]->draw(frame.info());
+      const double us = std::chrono::duration<double, std::micro>(Clock::now() - a).count();
+      total[i] += us;
+      worst[i] = std::max(worst[i], us);
+    }
+    if (!sink->write(frame, palette32, &why)) return fail(why);
+    const bool forSheet = std::find(sheetAt.begin(), sheetAt.end(), n) != sheetAt.end();
+    const bool forCaller = std::find(o.keep.begin(), o.keep.end(), n) != o.keep.end();
+    if (forSheet || forCaller) {
+      SheetTile tile;
+      frameToRgb(frame, palette32, &tile.picture);
+      char label[96];
+      std::snprintf(label, sizeof label, "%.1f s", o.start + double(n) / fps);
+      tile.label = label;
+      if (forCaller) kept.push_back(tile);
+      if (forSheet) tiles.push_back(std::move(tile));
+    }
+    if (o.progress && (n % step == 0)) showProgress(n, frames, false);
+  }
+  for (auto& d : drivers) d->terminate();
+  for (auto& d : drivers) d->unload();
+  drivers.clear();
+  result->wallSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  if (o.progress) showProgress(frames, frames, true);
+
+  std::string why;
+  if (!o.sheet.empty()) {
+    std::string title;
+    for (const FilterInfo* f : o.filters) title += (title.empty() ? "" : " + ") + f->name;
+    if (!writePng(o.sheet, makeSheet(tiles, 3, 2, title), &why)) return fail(why);
+  }
+  if (!sink->finish(&why) || (!o.record.empty() && !recorder.finish(&why))) {
+    if (!o.sheet.empty()) std::remove(o.sheet.c_str());
+    return fail(why);
+  }
+  result->frames = frames;
+  result->kept = std::move(kept);
+  result->wrote = sink->describe();
+  result->timings.clear();
+  for (size_t i = 0; i < total.size(); ++i)
+    result->timings.push_back({o.filters[i]->name, total[i] / double(frames), worst[i]});
+  return true;
+}
+
+}  // namespace tw

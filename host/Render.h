@@ -1,0 +1,55 @@
+// One render: the chosen filters, driven through their lifecycle over the
+// analysed sound (or a recorded analysis stream), frame after frame into a
+// sink, with an optional contact sheet and analysis recording.
+#pragma once
+
+#include "Catalog.h"
+#include "Frame.h"
+#include "Image.h"
+#include "Sound.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tw {
+
+struct RenderOptions {
+  std::vector<const FilterInfo*> filters;  // drawn in this order into one frame
+  HostDirs dirs;
+  FrameGeometry geometry;
+  double fps = 60;
+  double start = 0;                  // seconds into the sound (or the recording)
+  double seconds = -1;               // negative: to the end
+  std::optional<float> persistence;  // overrides the first filter's hostFactor
+  std::string output = "null";
+  std::string sheet;  // contact-sheet PNG, or empty
+  int sheetTiles = 6;
+  std::string record;  // analysis stream to write, or empty
+  std::string replay;  // analysis stream to draw from instead of sound
+  const Sound* sound = nullptr;
+  bool progress = false;   // a progress bar on stderr
+  std::vector<long> keep;  // frame numbers to hand back as pictures
+};
+
+struct FilterTiming {
+  std::string name;
+  double meanMicros = 0;
+  double worstMicros = 0;
+};
+
+struct RenderResult {
+  long frames = 0;
+  double wallSeconds = 0;
+  std::vector<FilterTiming> timings;
+  std::string wrote;            // what the sink wrote
+  std::vector<SheetTile> kept;  // the frames of RenderOptions::keep, labelled with their time
+};
+
+// False with a one-line reason; nothing half-written is left behind.
+bool render(const RenderOptions& options, RenderResult* result, std::string* error);
+
+// Frames a render of `seconds` at `fps` draws.
+long frameCountFor(double seconds, double fps);
+
+}  // namespace tw
