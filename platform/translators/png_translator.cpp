@@ -81,6 +81,7 @@ void run(Decode& d, Reader& reader) {
   // A flaw libpng would let pass (a bad CRC in an ancillary chunk, too much
   // image data) is an error here: a damaged file is refused, not guessed at.
   png_set_benign_errors(d.png, 0);
+  png_set_crc_action(d.png, PNG_CRC_DEFAULT, PNG_CRC_ERROR_QUIT);
   png_set_user_limits(d.png, png_uint_32(tw::kMaxPictureSide), png_uint_32(tw::kMaxPictureSide));
   png_set_chunk_cache_max(d.png, 128);
   png_set_chunk_malloc_max(d.png, kChunkBytes);

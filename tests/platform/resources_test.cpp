@@ -38,8 +38,8 @@ TEST(Resources, RoundTripAfterTheFilesOwnBytesAtA4KiBBoundary) {
 
   std::ifstream in(path, std::ios::binary);
   std::string all((std::istreambuf_iterator<char>(in)), {});
-  EXPECT_EQ(all.substr(0, body.size()), body);        // the file's own bytes are kept
-  EXPECT_EQ(all.substr(8192, 8), "TWRSRC01");          // next 4 KiB boundary
+  EXPECT_EQ(all.substr(0, body.size()), body);  // the file's own bytes are kept
+  EXPECT_EQ(all.substr(8192, 8), "TWRSRC01");   // next 4 KiB boundary
   EXPECT_EQ(all.substr(all.size() - 8), "TWRSEND1");
 
   // Attaching again replaces the container instead of appending a second one.
