@@ -330,6 +330,21 @@ TEST_F(TideTorus, PrepareRestartsTheAnimation) {
   EXPECT_EQ(torus(*run).wavePos[0], -1);
 }
 
+// A second load builds the geometry afresh (the first one's tables are
+// released, which the leak check of the sanitizer build watches) and the
+// filter draws as before.
+TEST_F(TideTorus, LoadingAgainRebuilds) {
+  FilterRun run(*lib, 0);
+  ASSERT_TRUE(run.load());
+  ASSERT_TRUE(run.filter().load());
+  ASSERT_TRUE(run.prepare({640, 480, 1, 0}));
+  setSpectrum(run, loud());
+  run.draw();
+  torus_ref::Picture want(640, 480);
+  torus_ref::drawFrame(want, 1, loud().data(), 1, {0, 31});
+  EXPECT_TRUE(sameFrame(run, want));
+}
+
 // Other geometries: the torus leaves small frames and is clipped there;
 // nothing is written past a row's width or below the last row.
 TEST_F(TideTorus, SmallAndPaddedFrames) {
