@@ -3,8 +3,10 @@
 // filter's drawing written out from its rules. Nothing here calls the add-on.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 namespace scopewell_ref {
