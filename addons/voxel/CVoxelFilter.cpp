@@ -33,6 +33,36 @@ inline int sampleMap(const uint8* map, int px, int py) {
   return top * 256 + (bottom - top) * fy;
 }
 
+// The same sample of the packed map: depth and shade together.
+inline int64 samplePacked(const uint64* map, int px, int py) {
+  const int cx = (px >> 16) & 255, cy = (py >> 16) & 255;
+  const int fx = (px >> 8) & 255, fy = (py >> 8) & 255;
+  const int cx1 = (cx + 1) & 255;
+  const uint64* r0 = map + (cy << 8);
+  const uint64* r1 = map + (((cy + 1) & 255) << 8);
+  const int64 a = int64(r0[cx]), b = int64(r1[cx]);
+  const int64 top = a * 256 + (int64(r0[cx1]) - a) * fx;
+  const int64 bottom = b * 256 + (int64(r1[cx1]) - b) * fx;
+  return top * 256 + (bottom - top) * fy;
+}
+
+// Exact quotients n / d toward zero for |n| < 2^24 and 1 ≤ d < 4096 by a
+// multiply: the error of floor(2^40 / d) + 1 stays below 2^-16, less than the
+// gap 1/d between n / d and the next integer.
+struct Reciprocals {
+  uint64 r[4096];
+  constexpr Reciprocals() : r{} {
+    for (uint64 d = 1; d < 4096; ++d) r[d] = (uint64(1) << 40) / d + 1;
+  }
+};
+constexpr Reciprocals kReciprocals;
+
+inline int divide(int n, int d) {
+  if (d >= 4096) return n / d;
+  const uint64 q = (uint64(n < 0 ? -int64(n) : n) * kReciprocals.r[d]) >> 40;
+  return n < 0 ? -int(q) : int(q);
+}
+
 inline uint8& cell(uint8* map, int row, int column) { return map[((row & 255) << 8) | (column & 255)]; }
 
 // How many of a picture row's `wanted` pixels fit a frame row of `width`
@@ -79,7 +109,12 @@ bool CVoxelFilter::load() {
   }
   if (!buffers_) {
     buffers_.reset(new (std::nothrow) uint8[size_t(2 * kMapBytes + variant.rows * kColumns)]());
-    if (!buffers_) return false;
+    packed_.reset(new (std::nothrow) uint64[size_t(kMapBytes)]());
+    if (!buffers_ || !packed_) {
+      buffers_.reset();
+      packed_.reset();
+      return false;
+    }
   }
   heightMap = buffers_.get();
   shadeMap = heightMap + kMapBytes;
@@ -149,6 +184,12 @@ void CVoxelFilter::ComputeMap() {
   for (int y = 0; y < 256; ++y)
     for (int x = 0; x < 256; ++x)
       cell(shadeMap, y, x) = uint8(Clamp(128 + 4 * (cell(h, y + 1, x + 1) - cell(h, y, x))));
+  packMaps(0, 255);
+}
+
+void CVoxelFilter::packMaps(int first, int last) {
+  for (int i = first << 8; i < (last + 1) << 8; ++i)
+    packed_[i] = uint64(heightMap[i]) | uint64(shadeMap[i]) << 32;
 }
 
 void CVoxelFilter::ComputeVoxel(int x, int y, float heading) {
@@ -178,22 +219,22 @@ void CVoxelFilter::ComputeVoxel(int x, int y, float heading) {
 void CVoxelFilter::Line(int x0, int y0, int x1, int y1, int eye, int scale) {
   const int dx = (x1 - x0) / kColumns, dy = (y1 - y0) / kColumns;
   const int last = variant.rows - 1;
-  const uint8* const heights = heightMap;
-  const uint8* const shades = shadeMap;
+  const uint64* const map = packed_.get();
   int px = x0, py = y0;
   for (int i = 0; i < kColumns; ++i, px += dx, py += dy) {
     const int top = columnTop[i];
     // A full column draws nothing more: no row lies above 0.
     if (top == 0) continue;
-    const int h = sampleMap(heights, px, py) >> 16;
-    const int c = sampleMap(shades, px, py);
+    const int64 both = samplePacked(map, px, py);
+    const int h = int(both & 0xFFFFFF) >> 16;
+    const int c = int(both >> 32);
     const int row = (((h - eye) * scale) >> 11) + kHorizon;
     if (row < top) {
       // A vertical ramp from the previous slice's shade at the bottom to this
       // one's at the top; the row the slice reaches is not written.
       if (columnColour[i] == -1) columnColour[i] = c;
       const int p = columnColour[i];
-      const int step = (c - p) / (top - row);
+      const int step = divide(c - p, top - row);
       int j = top, v = p;
       if (top > last) {
         v += step * (top - last);

@@ -100,6 +100,9 @@ class CVoxelFilter : public CFilter {
   // Writes the spectrum of the frame into one map row (the spectrogram's
   // terrain; defined by the add-on that uses it).
   void setMap(SFrameInfo& info, uint32 row);
+  // Brings the sampling copy of the maps up to date with heightMap and
+  // shadeMap, over rows first…last (inclusive); after every change of a map.
+  void packMaps(int first, int last);
 
   // Output forms (SVoxelVariant::output8 / output32).
   void outputByWidth8(SFrameInfo& info);   // doubled from the top-left, or 320 × 240
@@ -131,6 +134,10 @@ class CVoxelFilter : public CFilter {
 
  private:
   std::unique_ptr<uint8[]> buffers_;  // heightMap, shadeMap and voxelFrame in one block
+  // Each cell's depth in bits 0…7 and its shade in bits 32…39: one bilinear
+  // sample of this map is the two samples at once, the depth's in bits 0…23
+  // and the shade's from bit 32 (neither can carry into the other).
+  std::unique_ptr<uint64[]> packed_;
 };
 
 // The random midpoint rule: a displacement drawn from rand() over the range,

@@ -81,6 +81,7 @@ void CVoxelFilter::setMap(SFrameInfo& info, uint32 row) {
     at(y, x) = uint8((at(y + 1, x) + at(y, x + 1) + at(y - 1, x) + at(y, x - 1)) / 4);
   for (int x = 0; x < 256; ++x)
     shadeMap[(y << 8) | x] = uint8(Clamp(128 + 4 * (at(y + 1, x + 1) - at(y, x))));
+  packMaps(y, y);
 }
 
 extern "C" CFilter* filterInit(int32 index) { return index == 0 ? new CVoxelFilter(kFftMoorvista) : nullptr; }
