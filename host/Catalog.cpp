@@ -20,6 +20,9 @@ std::string executableDir() {
   return ec ? std::string() : exe.parent_path().string();
 }
 
+// 'MIMS': a resource that holds a NUL-terminated text.
+constexpr type_code kMimeStringType = uint32('M') << 24 | uint32('I') << 16 | uint32('M') << 8 | uint32('S');
+
 // A bound keeps a broken factory that never returns null from running away.
 constexpr int32 kMaxFilters = 1024;
 
@@ -42,9 +45,10 @@ HostDirs defaultDirs() {
   d.data = !exe.empty() && fs::is_directory(installedData, ec)
                ? fs::weakly_canonical(installedData, ec).string()
                : std::string(TW_DEFAULT_DATA_DIR);
-  d.base = d.data;
-  d.image =
-      fs::is_directory(fs::path(d.data) / "images", ec) ? (fs::path(d.data) / "images").string() : d.data;
+  const fs::path root = d.data;
+  d.base = root.string();
+  d.data = fs::is_directory(root / "filterdata", ec) ? (root / "filterdata").string() : root.string();
+  d.image = fs::is_directory(root / "images", ec) ? (root / "images").string() : root.string();
   return d;
 }
 
@@ -144,7 +148,7 @@ void printListing(const HostDirs& dirs, const Catalog& catalog, FILE* out) {
       std::fprintf(out, "  resources:%s\n", res.empty() ? " none" : "");
       for (const TwResource& r : res) {
         std::string text;
-        if (r.type == 'MIMS')
+        if (r.type == kMimeStringType)
           text = " \"" + std::string(r.data.begin(), std::find(r.data.begin(), r.data.end(), 0)) + "\"";
         std::fprintf(out, "    '%s' %d \"%s\" %zu bytes%s\n", tw_type_code_text(r.type).c_str(), r.id,
                      r.name.c_str(), r.data.size(), text.c_str());

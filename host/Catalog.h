@@ -18,8 +18,10 @@ struct HostDirs {
 };
 // Defaults: an installed host (<prefix>/bin/tidewave) uses
 // <prefix>/lib/tidewave/add-ons and <prefix>/share/tidewave/data; otherwise
-// the build tree's add-on folder and the source tree's data/. The picture
-// directory is data/images when it exists, data/ otherwise.
+// the build tree's add-on folder and the source tree's data/. baseDir is that
+// data folder; dataDir its filterdata/ (Tessary's image_map/ lies there) and
+// imageDir its images/ (the slide show's pictures, add-ons.icons/), each the
+// data folder itself when the subfolder is missing.
 HostDirs defaultDirs();
 
 // One filter as its add-on describes it after load.

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace tw {
 
@@ -114,6 +115,7 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
                " x " + std::to_string(g.height) + " " + modeNames(g.pixelMode) + " frame";
       return false;
     }
+  if (o.warmUp > 0) std::this_thread::sleep_for(std::chrono::duration<double>(o.warmUp));
   const float factor = o.persistence ? *o.persistence : drivers.front()->filter().hostFactor;
   const Fade fade(factor, palette);
 

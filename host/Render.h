@@ -28,7 +28,10 @@ struct RenderOptions {
   std::string record;  // analysis stream to write, or empty
   std::string replay;  // analysis stream to draw from instead of sound
   const Sound* sound = nullptr;
-  bool progress = false;   // a progress bar on stderr
+  bool progress = false;  // a progress bar on stderr
+  // Seconds to wait after prepare before the first frame, for filters whose
+  // loader threads fill pictures in (Tessary, Img Radezu).
+  double warmUp = 0;
   std::vector<long> keep;  // frame numbers to hand back as pictures
 };
 

@@ -135,6 +135,9 @@ int main(int argc, char** argv) {
   renderCmd
       ->add_option("--persistence", persistence, "share of the previous frame kept (overrides hostFactor)")
       ->check(CLI::Range(0.0, 1.0));
+  double warmUp = 0;
+  renderCmd->add_option("--warm-up", warmUp, "seconds to wait after prepare (lets picture loaders finish)")
+      ->check(CLI::Range(0.0, 60.0));
   renderCmd->add_option("--record", record, "save the analysis stream to FILE");
   renderCmd->add_option("--replay", replay, "draw from a saved analysis stream instead of sound")
       ->check(CLI::ExistingFile);
@@ -185,6 +188,7 @@ int main(int argc, char** argv) {
     o.record = record;
     o.replay = replay;
     o.dirs = dirs;
+    o.warmUp = warmUp;
     o.progress = isatty(2) && output != "-";
     Catalog catalog;
     if (!openAddons(dirs, &catalog, false)) return 1;
@@ -231,6 +235,7 @@ int main(int argc, char** argv) {
       o.start = demoStart;
       o.seconds = demoSeconds;
       o.sound = &sound;
+      o.warmUp = 0.3;
       const std::string stem = (fs::path(demoOut) / fileNameFor(f.name)).string();
       if (video) {
         o.output = stem + ".mp4";

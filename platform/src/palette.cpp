@@ -1,6 +1,9 @@
-// The system palette. Fixed points first (the colours the filters' 32-bit
-// paths draw where their 8-bit paths use an index), then a hue cycle for the
-// filters that sweep through every index.
+// The system palette, also the host's default palette. 0 is black; 1…31 the
+// voxel terrain's shade ramp; 32…255 a colour cycle for the filters that
+// sweep through every index, with fixed points where a filter's 8-bit path
+// uses an index for a colour its 32-bit path draws: 32 blue 0x0000F8, 41…49
+// the torus reds (42 the loud 0xF80000, 49 the dimmest), 52 green 0x00DF00,
+// 250 yellow 0xDFDF00.
 #include <platform/interface.h>
 
 #include <array>
@@ -20,12 +23,18 @@ rgb_color hue(double h) {  // h in [0, 1): full saturation and value
   const double f = x - std::floor(x);
   const uint8 up = uint8(std::lround(255 * f)), down = uint8(std::lround(255 * (1 - f)));
   switch (sector) {
-    case 0: return {255, up, 0, 255};
-    case 1: return {down, 255, 0, 255};
-    case 2: return {0, 255, up, 255};
-    case 3: return {0, down, 255, 255};
-    case 4: return {up, 0, 255, 255};
-    default: return {255, 0, down, 255};
+    case 0:
+      return {255, up, 0, 255};
+    case 1:
+      return {down, 255, 0, 255};
+    case 2:
+      return {0, 255, up, 255};
+    case 3:
+      return {0, down, 255, 255};
+    case 4:
+      return {up, 0, 255, 255};
+    default:
+      return {255, 0, down, 255};
   }
 }
 
@@ -38,7 +47,16 @@ Palette build() {
     p.colors[size_t(i)] = {uint8(std::lround(30 + 170 * t)), uint8(std::lround(40 + 190 * t)),
                            uint8(std::lround(20 + 120 * t)), 255};
   }
-  for (int i = 32; i < 256; ++i) p.colors[size_t(i)] = hue(double(i - 32) / 224.0);
+  // The cycle: one turn of hue over 32…255 whose brightness swells and
+  // dips four times, so that every hue also has darker neighbours for the
+  // host's fade to land on.
+  for (int i = 32; i < 256; ++i) {
+    const double t = double(i - 32) / 224.0;
+    const double v = 0.62 + 0.38 * std::cos(2 * M_PI * 4 * t);
+    const rgb_color c = hue(t);
+    p.colors[size_t(i)] = {uint8(std::lround(c.red * v)), uint8(std::lround(c.green * v)),
+                           uint8(std::lround(c.blue * v)), 255};
+  }
   p.colors[32] = {0, 0, 0xF8, 255};
   // 41…49: the torus's red ramp, 49 dimmest, 42 the loud red.
   const uint8 reds[9] = {0xFF, 0xF8, 0xF0, 0xE8, 0xD8, 0xC0, 0xA0, 0x78, 0x50};
