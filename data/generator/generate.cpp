@@ -226,6 +226,78 @@ Image letterF() {
   return img;
 }
 
+// ---- the slide show's pictures (imageDir) ----
+// Sizes chosen to take every road through the loader's scaling: kept as
+// they are, halved, a third and cropped, and one that ends up narrower than
+// the 8-pixel grid.
+
+// Evening dunes: a sky from violet to red, a low sun, three rows of dunes in
+// the shade ramp, each nearer one darker.
+Image dunes(int w, int h) {
+  Image img(w, h);
+  const double pi = std::acos(-1.0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const double u = double(x) / w, v = double(y) / h;
+      Rgb c = hue(0.78 + 0.24 * v);
+      if (std::hypot(u - 0.68, (v - 0.5) * h / w) < 0.07) c = {0xDF, 0xDF, 0};
+      for (int k = 0; k < 3; ++k) {
+        const double ridge = 0.55 + 0.13 * k + 0.05 * std::sin(2 * pi * (u * (1.5 + k) + 0.3 * k));
+        if (v > ridge) c = shade(0.75 - 0.3 * k - 0.4 * (v - ridge));
+      }
+      img.set(x, y, c);
+    }
+  return img;
+}
+
+// Rings of flat hues around a point left of centre, with dark borders.
+Image rings(int w, int h) {
+  Image img(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const double r = std::hypot(x - 0.4 * w, y - 0.55 * h);
+      const int band = int(r / 70);
+      const bool border = std::fmod(r, 70) < 7;
+      img.set(x, y, border ? Rgb{0, 0, 0} : hue(band / 12.0));
+    }
+  return img;
+}
+
+// A black sky with stars and three planets, one of them ringed.
+Image planets(int w, int h) {
+  Image img(w, h);
+  for (int k = 0; k < 120; ++k) img.set((k * 7919) % w, (k * 104729) % h, {200, 230, 140});
+  disc(img, {0.25 * w, 0.35 * h}, 0.16 * h, hue(0.58));
+  disc(img, {0.7 * w, 0.6 * h}, 0.25 * h, hue(0.08));
+  thickLine(img, {0.7 * w - 0.42 * h, 0.6 * h + 0.12 * h}, {0.7 * w + 0.42 * h, 0.6 * h - 0.12 * h}, 0.03 * h,
+            {0xDF, 0xDF, 0});
+  disc(img, {0.88 * w, 0.18 * h}, 0.06 * h, hue(0.33));
+  return img;
+}
+
+// Lantern cloth: wavy vertical stripes of full hues, darker towards the edges.
+Image lantern(int w, int h) {
+  Image img(w, h);
+  const double pi = std::acos(-1.0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const double wave = 18 * std::sin(2 * pi * y / 150.0);
+      const Rgb c = hue(int((x + wave) / 50) / 16.0);
+      const double edge = std::min(
+          1.0, 2.5 * std::min(std::min(x, w - 1 - x) / double(w), std::min(y, h - 1 - y) / double(h)) + 0.35);
+      img.set(x, y, {uint8_t(c.r * edge), uint8_t(c.g * edge), uint8_t(c.b * edge)});
+    }
+  return img;
+}
+
+// A thread of colour, far taller than wide.
+Image thread(int w, int h) {
+  Image img(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) img.set(x, y, hue(double(y) / h));
+  return img;
+}
+
 // ---- writers ----
 
 bool writeFile(const std::filesystem::path& path, const void* data, size_t size) {
@@ -322,6 +394,18 @@ std::vector<Output> outputs() {
   // Icons, found as "./add-ons.icons/<name>" under imageDir.
   list.push_back({"data/images/add-ons.icons/fft.tga",
                   [](const auto& p) { return writeTga(p, fftIcon(), Tga::RunLength24BottomUp); }});
+  // The slide show: every entry of imageDir is a candidate (the icons'
+  // folder and the README are entries that are no picture).
+  list.push_back(
+      {"data/images/slide-dunes.jpg", [](const auto& p) { return writeJpeg(p, dunes(1600, 1200), 88); }});
+  list.push_back(
+      {"data/images/slide-rings.png", [](const auto& p) { return writePng(p, rings(2000, 1500)); }});
+  list.push_back({"data/images/slide-planets.tga",
+                  [](const auto& p) { return writeTga(p, planets(480, 360), Tga::RunLength24BottomUp); }});
+  list.push_back(
+      {"data/images/slide-lantern.jpg", [](const auto& p) { return writeJpeg(p, lantern(800, 600), 88); }});
+  list.push_back(
+      {"data/images/slide-thread.png", [](const auto& p) { return writePng(p, thread(14, 900)); }});
   // Fixtures of the translators' tests.
   list.push_back({"tests/data/pictures/f.png", [](const auto& p) { return writePng(p, letterF()); }});
   list.push_back({"tests/data/pictures/f.jpg", [](const auto& p) { return writeJpeg(p, letterF(), 100); }});
