@@ -124,7 +124,8 @@ int main(int argc, char** argv) {
                         "out.mp4 | out.mkv | out.webm | dir/%05d.png | - (YUV4MPEG2 on stdout) | null");
   renderCmd
       ->add_option("--filter", filterNames, "filter by display name (repeat to draw several into one frame)")
-      ->required();
+      ->required()
+      ->allow_extra_args(false);
   renderCmd->add_option("--sheet", sheet, "also write a labelled contact sheet (PNG)");
   renderCmd->add_option("--start", start, "seconds into the piece")->check(CLI::NonNegativeNumber);
   renderCmd->add_option("--seconds", seconds, "seconds to render (default: to the end)")

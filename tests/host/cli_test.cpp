@@ -1,0 +1,176 @@
+// The tidewave program as a user runs it: the lifecycle it drives (seen
+// through the probe add-on), its outputs, and its errors.
+#include "Image.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int rc;
+  std::string out;  // stdout and stderr together
+};
+
+Result tidewave(const std::string& args, const std::string& env = "") {
+  const std::string cmd = env + " " + TW_TIDEWAVE + " " + args + " 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  Result r{-1, ""};
+  if (!p) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int status = pclose(p);
+  r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+fs::path scratch() {
+  const fs::path dir = fs::temp_directory_path() / ("tw-host-cli-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  return dir;
+}
+
+const std::string kProbe = std::string("--add-ons ") + TW_PROBE_DIR;
+
+std::vector<std::string> lines(const fs::path& file) {
+  std::ifstream in(file);
+  std::vector<std::string> v;
+  for (std::string l; std::getline(in, l);) v.push_back(l);
+  return v;
+}
+
+TEST(Cli, LifecycleInOrder) {
+  const fs::path log = scratch() / "probe.log";
+  fs::remove(log);
+  const Result r =
+      tidewave(kProbe + " render --filter testprobe --fps 30 --seconds 0.1 --size 320x200 -o null",
+               "TW_PROBE_LOG=" + log.string());
+  ASSERT_EQ(r.rc, 0) << r.out;
+  // First the catalog's look at the filter (load, unload, delete), then the
+  // run: load, prepare with the geometry set, three frames, terminate,
+  // unload, delete.
+  const std::vector<std::string> expected = {"load 640 480 1",   "unload 640 480 1",  "delete 640 480 1",
+                                             "load 640 480 1",   "prepare 320 200 1", "frame 320 200 1",
+                                             "frame 320 200 1",  "frame 320 200 1",   "terminate 320 200 1",
+                                             "unload 320 200 1", "delete 320 200 1"};
+  EXPECT_EQ(lines(log), expected) << r.out;
+  EXPECT_NE(r.out.find("TestProbe"), std::string::npos);  // the drawing-time report
+}
+
+TEST(Cli, ListShowsDescriptorAndParameters) {
+  const Result r = tidewave(kProbe + " list");
+  ASSERT_EQ(r.rc, 0) << r.out;
+  EXPECT_NE(r.out.find("\"TestProbe\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("records the host's calls"), std::string::npos);
+  EXPECT_NE(r.out.find("\"Probe\" int32 7"), std::string::npos);
+  EXPECT_NE(r.out.find("pixel modes: 8-bit (supportedModes 1)"), std::string::npos);
+  EXPECT_NE(r.out.find("BEOS:TYPE"), std::string::npos);
+}
+
+TEST(Cli, NotAnAddonIsReportedAndTheRestLoad) {
+  const fs::path dir = scratch() / "mixed";
+  fs::create_directories(dir);
+  fs::copy_file(fs::path(TW_PROBE_DIR) / "TestProbe", dir / "TestProbe",
+                fs::copy_options::overwrite_existing);
+  std::ofstream(dir / "notes.txt") << "not an add-on";
+  const Result r = tidewave("--add-ons " + dir.string() + " list");
+  ASSERT_EQ(r.rc, 0) << r.out;
+  EXPECT_NE(r.out.find("notes.txt: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"TestProbe\""), std::string::npos);
+}
+
+TEST(Cli, Errors) {
+  const fs::path dir = scratch();
+  std::ofstream(dir / "noise.wav") << "this is not audio";
+  const struct {
+    std::string args, env, says;
+  } cases[] = {
+      {kProbe + " render --filter nosuch", "", "unknown filter \"nosuch\"; the filters are: \"TestProbe\""},
+      {kProbe + " render --filter TestProbe --mode 32", "", "draws in 8-bit mode only"},
+      {kProbe + " render --filter TestProbe /no/such.flac", "", "does not exist"},
+      {kProbe + " render --filter TestProbe " + (dir / "noise.wav").string(), "", "cannot decode"},
+      {kProbe + " render --filter TestProbe --size 12by4", "", "--size"},
+      {kProbe + " render --filter TestProbe --fps 0", "", "fps"},
+      {kProbe + " render --filter TestProbe -o out.avi", "", "unknown output"},
+      {kProbe + " render --filter TestProbe --seconds 0.1 -o /proc/nope/%05d.png", "", "cannot"},
+      {kProbe + " render --filter TestProbe --start 99", "", "past the end"},
+      {kProbe + " render --filter TestProbe -o x.mp4", "PATH=/nonexistent", "ffmpeg"},
+      {kProbe + " render --filter TestProbe", "TW_PROBE_FAIL_LOAD=2", "failed to load"},
+  };
+  for (const auto& c : cases) {
+    const Result r = tidewave(c.args, c.env);
+    EXPECT_NE(r.rc, 0) << c.args;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
+  }
+}
+
+TEST(Cli, PngFramesSheetAndReplay) {
+  const fs::path dir = scratch() / "render";
+  fs::remove_all(dir);
+  const std::string rec = (dir / "sound.twrec").string();
+  fs::create_directories(dir);
+  Result r = tidewave("render --filter Ziduv --start 16 --seconds 0.25 --fps 20 -o " +
+                      (dir / "a/%03d.png").string() + " --sheet " + (dir / "sheet.png").string() +
+                      " --record " + rec);
+  ASSERT_EQ(r.rc, 0) << r.out;
+  tw::RgbImage img;
+  std::string why;
+  ASSERT_TRUE(tw::readPng((dir / "a/004.png").string(), &img, &why)) << why;
+  EXPECT_EQ(img.width, 640);
+  EXPECT_EQ(img.height, 480);
+  EXPECT_FALSE(fs::exists(dir / "a/005.png"));
+  // Ziduv's 8-bit trace (index 250, yellow) lies within rows 160 … 479.
+  int yellow = 0;
+  for (int y = 0; y < 480; ++y)
+    for (int x = 0; x < 640; ++x) {
+      const uint8* p = img.at(x, y);
+      if (p[0] == 0xDF && p[1] == 0xDF && p[2] == 0) yellow += y >= 160 ? 1 : 100000;
+    }
+  EXPECT_GT(yellow, 64);
+  EXPECT_LT(yellow, 100000);
+  ASSERT_TRUE(tw::readPng((dir / "sheet.png").string(), &img, &why)) << why;
+  EXPECT_GT(img.width, 640);
+
+  // Replaying the recording draws the same frames.
+  r = tidewave("render --filter Ziduv --replay " + rec + " -o " + (dir / "b/%03d.png").string());
+  ASSERT_EQ(r.rc, 0) << r.out;
+  for (int i = 0; i < 5; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%03d.png", i);
+    std::ifstream a(dir / "a" / name, std::ios::binary), b(dir / "b" / name, std::ios::binary);
+    std::stringstream sa, sb;
+    sa << a.rdbuf(), sb << b.rdbuf();
+    EXPECT_EQ(sa.str(), sb.str()) << name;
+  }
+  EXPECT_FALSE(fs::exists(dir / "b/005.png"));
+}
+
+TEST(Cli, FailedVideoLeavesNothing) {
+  const fs::path dir = scratch() / "video";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  // A fake encoder that fails: the render reports it and leaves no file.
+  const fs::path fake = dir / "ffmpeg";
+  std::ofstream(fake) << "#!/bin/sh\ncat >/dev/null\nexit 1\n";
+  fs::permissions(fake, fs::perms::owner_all);
+  const Result r = tidewave("render --filter Ziduv --seconds 0.2 -o " + (dir / "v.mp4").string(),
+                            "TIDEWAVE_FFMPEG=" + fake.string());
+  EXPECT_NE(r.rc, 0) << r.out;
+  EXPECT_NE(r.out.find("ffmpeg failed"), std::string::npos) << r.out;
+  int left = 0;
+  for (const auto& e : fs::directory_iterator(dir)) left += e.path().filename() != "ffmpeg";
+  EXPECT_EQ(left, 0);
+}
+
+}  // namespace

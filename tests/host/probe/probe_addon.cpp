@@ -1,0 +1,52 @@
+// A filter that records every call the host makes, in order, into a file
+// named by the TW_PROBE_LOG environment variable, so that a test can check
+// the lifecycle the tidewave program drives.
+#include "CFilter.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+void note(const char* what, const CFilter* f) {
+  const char* path = std::getenv("TW_PROBE_LOG");
+  if (path == nullptr) return;
+  FILE* log = std::fopen(path, "a");
+  if (log == nullptr) return;
+  std::fprintf(log, "%s %d %d %d\n", what, f->width, f->height, f->pixelMode);
+  std::fclose(log);
+}
+
+class CProbeFilter : public CFilter {
+ public:
+  ~CProbeFilter() override { note("delete", this); }
+  bool load() override {
+    name = "TestProbe";
+    author = "tests";
+    info = "records the host's calls";
+    supportedModes = 1;
+    hostFactor = 0.0f;
+    params.AddInt32("Probe", 7);
+    // TW_PROBE_FAIL_LOAD=n refuses the n-th load of the process.
+    static int loads = 0;
+    const char* failAt = std::getenv("TW_PROBE_FAIL_LOAD");
+    const bool refuse = failAt != nullptr && ++loads == std::atoi(failAt);
+    note(refuse ? "load-refused" : "load", this);
+    return !refuse;
+  }
+  bool prepare() override {
+    note("prepare", this);
+    return true;
+  }
+  void processFrame8(SFrameInfo& f) override {
+    // One pixel per frame, at the frame counter's column.
+    static_cast<uint8*>(f.bits)[f.frameCount % width] = 250;
+    note(frame == &f ? "frame" : "frame-without-record", this);
+  }
+  void terminate() override { note("terminate", this); }
+  void unload() override { note("unload", this); }
+};
+
+}  // namespace
+
+extern "C" CFilter* filterInit(int32 index) { return index == 0 ? new CProbeFilter : nullptr; }
