@@ -3,6 +3,7 @@
 #include <platform/translation.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -96,31 +97,59 @@ void drawLine(CFilter& f, int64 x1, int64 y1, int64 x2, int64 y2, Pixel color) {
   }
   int64 dy = endRow - y, step = 1;
   if (dy <= 0) dy = -dy, step = -1;
-  // x never decreases, so once it is past the right edge nothing more is drawn.
-  if (dx >= dy) {
-    int64 err = 2 * dy - dx;
-    for (int64 n = 0; n <= dx && x < W; ++n) {
-      if (x >= 0 && y >= 0 && y < H) bits[y * a.stride + x] = color;
-      if (err < 0) {
-        err += 2 * dy;
-      } else {
-        err += 2 * dy - 2 * dx;
-        y += step;
-      }
-      ++x;
-    }
+
+  // Step k (0…major) of the line lies `k` along the major axis and
+  // m(k) = floor((2·minor·k + major) / (2·major)) along the minor one: that is
+  // what the error term accumulates to. So the steps whose pixel is inside the
+  // frame form one range, found without walking the parts outside; only that
+  // range is walked, each pixel still tested. Products use 128 bits: the
+  // coordinates span 32 bits each.
+  const bool xMajor = dx >= dy;
+  const int64 major = xMajor ? dx : dy, minor = xMajor ? dy : dx;
+  const int64 majorStart = xMajor ? x : y, minorStart = xMajor ? y : x;
+  const int64 majorStep = xMajor ? 1 : step, minorStep = xMajor ? step : 1;
+  const int64 majorLen = xMajor ? W : H, minorLen = xMajor ? H : W;
+  using wide = __int128;
+  auto offsetAt = [&](int64 k) { return int64((wide(2) * minor * k + major) / (wide(2) * major)); };
+  // The first step whose minor offset reaches t (t ≥ 1, minor > 0).
+  auto firstReaching = [&](int64 t) {
+    const wide num = wide(2) * major * t - major, den = wide(2) * minor;
+    return int64((num + den - 1) / den);
+  };
+  int64 kLo = 0, kHi = major;
+  // Major axis: position = start + majorStep·k must lie in [0, len).
+  if (majorStep > 0) {
+    kLo = std::max(kLo, -majorStart);
+    kHi = std::min(kHi, majorLen - 1 - majorStart);
   } else {
-    int64 err = 2 * dx - dy;
-    for (int64 n = 0; n <= dy && x < W; ++n) {
-      if (x >= 0 && y >= 0 && y < H) bits[y * a.stride + x] = color;
-      if (err < 0) {
-        err += 2 * dx;
-      } else {
-        err += 2 * dx - 2 * dy;
-        ++x;
-      }
-      y += step;
+    kLo = std::max(kLo, majorStart - (majorLen - 1));
+    kHi = std::min(kHi, majorStart);
+  }
+  // Minor axis: offset m(k) must lie in [mLo, mHi]; m never decreases.
+  const int64 mLo = minorStep > 0 ? -minorStart : minorStart - (minorLen - 1);
+  const int64 mHi = minorStep > 0 ? minorLen - 1 - minorStart : minorStart;
+  if (mHi < 0) return;
+  if (mLo > 0) {
+    if (minor == 0) return;
+    kLo = std::max(kLo, firstReaching(mLo));
+  }
+  if (minor > 0) kHi = std::min(kHi, firstReaching(mHi + 1) - 1);
+  if (kLo > kHi) return;
+
+  int64 m = offsetAt(kLo);
+  // The error term before step kLo; it is small though its parts are not.
+  int64 err = int64(wide(2) * minor * (kLo + 1) - major - wide(2) * major * m);
+  int64 pm = majorStart + majorStep * kLo, pn = minorStart + minorStep * m;
+  for (int64 k = kLo; k <= kHi; ++k) {
+    const int64 px = xMajor ? pm : pn, py = xMajor ? pn : pm;
+    if (px >= 0 && px < W && py >= 0 && py < H) bits[py * a.stride + px] = color;
+    if (err < 0) {
+      err += 2 * minor;
+    } else {
+      err += 2 * minor - 2 * major;
+      pn += minorStep;
     }
+    pm += majorStep;
   }
 }
 

@@ -200,8 +200,10 @@ TEST(Lines, ClippedLinesArePartsOfTheUnclippedLine) {
   };
   unsigned seed = 12345;
   auto next = [&] { return int((seed = seed * 1103515245u + 12345u) >> 16) % 1000 - 200; };
-  for (int i = 0; i < 300; ++i) {
-    const int x1 = next() / 8, y1 = next() / 8, x2 = next() / 8, y2 = next() / 8;
+  for (int i = 0; i < 2000; ++i) {
+    // Mostly near the frame; every fourth line reaches far outside it.
+    const int scale = i % 4 == 0 ? 1 : 8;
+    const int x1 = next() / scale, y1 = next() / scale, x2 = next() / scale, y2 = next() / scale;
     if (x1 == x2 || y1 == y2) continue;  // the general case only
     Canvas c({64, 48, 1, 0});
     c.f.blitLine8(x1, y1, x2, y2, 1);
@@ -210,6 +212,25 @@ TEST(Lines, ClippedLinesArePartsOfTheUnclippedLine) {
       if (x >= 0 && x < 64 && y >= 0 && y < 48) want.insert({x, y});
     ASSERT_EQ(c.lit(), want) << "line " << x1 << "," << y1 << " → " << x2 << "," << y2;
   }
+}
+
+// A line reaching billions of pixels beyond the frame draws only its visible
+// part, and the walk outside costs nothing (a per-pixel walk would take
+// minutes here).
+TEST(Lines, FarOffFrameEndsAreNotWalked) {
+  Canvas c({64, 48, 1, 0});
+  c.f.blitLine8(INT32_MIN, INT32_MIN + 7, INT32_MAX, INT32_MAX - 9, 1);  // the diagonal, nearly
+  c.f.blitLine8(-2000000000, 10, 2000000000, 11, 2);                     // almost horizontal
+  c.f.blitLine8(5, -2000000000, 6, 2000000000, 3);                       // almost vertical
+  c.f.blitLine8(100, -2000000000, 200, 2000000000, 4);                   // wholly outside
+  const Pixels lit = c.lit();
+  EXPECT_FALSE(lit.empty());
+  // The almost-horizontal line crosses the frame in row 10 or 11 only; the
+  // almost-vertical one in column 5 or 6 only.
+  for (int x = 0; x < 64; ++x) EXPECT_TRUE(c.frame.at8(x, 10) == 2 || c.frame.at8(x, 11) == 2 || x == 5 || x == 6) << x;
+  for (int y = 0; y < 48; ++y) EXPECT_TRUE(c.frame.at8(5, y) == 3 || c.frame.at8(6, y) == 3 || y == 10 || y == 11) << y;
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x) EXPECT_NE(c.frame.at8(x, y), 4);
 }
 
 struct RectCase {
