@@ -44,7 +44,7 @@ void Analyzer::analyse(const Sound& sound, int64_t centre, SoundFrame* out) {
   const int64_t first = centre - n_ / 2;
   const int64_t total = sound.frames();
   const int bins = n_ / 2 + 1;
-  auto* spec = reinterpret_cast<kiss_fft_cpx*>(spec_.data());
+  auto* freq = reinterpret_cast<kiss_fft_cpx*>(spec_.data());
   for (int ch = 0; ch < 2; ++ch) {
     const float* src = ch == 0 ? sound.left.data() : sound.right.data();
     double sumSq = 0;
@@ -55,7 +55,7 @@ void Analyzer::analyse(const Sound& sound, int64_t centre, SoundFrame* out) {
       in_[size_t(i)] = v * window_[size_t(i)];
     }
     out->level[ch] = kLevelGain * std::sqrt(sumSq / n_);
-    kiss_fftr(static_cast<kiss_fftr_cfg>(cfg_), in_.data(), spec);
+    kiss_fftr(static_cast<kiss_fftr_cfg>(cfg_), in_.data(), freq);
     // Amplitude of a sine in the bin: 2|X| / Σw (|X| / Σw for DC and Nyquist).
     const double scale = kSpectrumGain * 2.0 / windowSum_;
     float* dst = out->spectrum[size_t(ch)].data();
@@ -64,7 +64,7 @@ void Analyzer::analyse(const Sound& sound, int64_t centre, SoundFrame* out) {
         dst[k] = 0;
         continue;
       }
-      const double mag = std::hypot(double(spec[k].r), double(spec[k].i));
+      const double mag = std::hypot(double(freq[k].r), double(freq[k].i));
       dst[k] = float(mag * scale * tilt_[size_t(k)] * (k == 0 || k == n_ / 2 ? 0.5 : 1.0));
     }
     for (int b = 0; b < 8; ++b) {

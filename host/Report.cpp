@@ -33,7 +33,7 @@ ThresholdShares analyseSound(const Sound& sound, double fps, FILE* out) {
   const long frames = long(std::ceil(sound.seconds() * fps - 1e-9));
   // Spectrum groups: the bins the filters read, by region.
   const int groups[][2] = {{1, 3}, {4, 15}, {10, 10}, {16, 63}, {64, 127}, {128, 255}};
-  Series spec[2][6], level[2], bands[2][8];
+  Series spectra[2][6], level[2], bands[2][8];
   long wave = 0, flip = 0, burst = 0, full = 0;
   SoundFrame f;
   for (long n = 0; n < frames; ++n) {
@@ -41,7 +41,7 @@ ThresholdShares analyseSound(const Sound& sound, double fps, FILE* out) {
     for (int ch = 0; ch < 2; ++ch) {
       for (int gi = 0; gi < 6; ++gi)
         for (int k = groups[gi][0]; k <= groups[gi][1]; ++k)
-          spec[ch][gi].add(f.spectrum[size_t(ch)][size_t(k)]);
+          spectra[ch][gi].add(f.spectrum[size_t(ch)][size_t(k)]);
       level[ch].add(f.level[ch]);
       for (int b = 0; b < 8; ++b) bands[ch][b].add(f.bands[ch][b]);
       for (int k = 0; k < 255; ++k) full += f.spectrum[size_t(ch)][size_t(k)] / 8192.0 >= 100;
@@ -71,7 +71,7 @@ ThresholdShares analyseSound(const Sound& sound, double fps, FILE* out) {
         std::snprintf(name, sizeof name, "spectrum[%d]", groups[gi][0]);
       else
         std::snprintf(name, sizeof name, "spectrum[%d..%d]", groups[gi][0], groups[gi][1]);
-      row(out, name, spec[ch][gi]);
+      row(out, name, spectra[ch][gi]);
     }
     row(out, "level", level[ch]);
     for (int b = 0; b < 8; ++b) {

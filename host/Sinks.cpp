@@ -257,9 +257,9 @@ bool formatFrameName(const std::string& pattern, long index, std::string* out) {
     i = j;
   }
   if (fields != 1) return false;
-  const std::string spec = pattern.substr(at + 1, end - at - 2);
-  const int width = spec.empty() ? 0 : std::atoi(spec.c_str());
-  const bool zero = !spec.empty() && spec[0] == '0';
+  const std::string digits = pattern.substr(at + 1, end - at - 2);
+  const int width = digits.empty() ? 0 : std::atoi(digits.c_str());
+  const bool zero = !digits.empty() && digits[0] == '0';
   std::string num = std::to_string(index);
   if (int(num.size()) < width) num.insert(0, size_t(width) - num.size(), zero ? '0' : ' ');
   std::string result;
