@@ -181,7 +181,7 @@ Bytes pngHeader(uint32 width, uint32 height) {
 
 // ---- TGA ----
 
-struct TgaSpec {
+struct TgaLayout {
   uint8 imageType, pixelBits, descriptor = 0;
   uint8 mapEntryBits = 0;
   uint16 mapFirst = 0;
@@ -194,7 +194,7 @@ struct TgaSpec {
 // coded a pixel per packet pair: one run packet per row's first pixel run,
 // raw packets for the rest), written by hand here so as not to share the
 // reader's logic.
-Bytes writeTga(const TgaSpec& s, const std::function<Rgb(int, int)>& colour = letterColour) {
+Bytes writeTga(const TgaLayout& s, const std::function<Rgb(int, int)>& colour = letterColour) {
   const int mapLength = s.mapEntryBits ? int(s.map.size() / ((s.mapEntryBits + 7) / 8)) : 0;
   Bytes out{0,
             uint8(mapLength ? 1 : 0),
@@ -330,7 +330,7 @@ TEST(Translators, TgaKindsAndOrigins) {
   auto index = [](Rgb c) { return Bytes{uint8(c.r == 255 ? 7 : 6)}; };  // first entry is index 5
   struct Case {
     const char* what;
-    TgaSpec spec;
+    TgaLayout layout;
     int alpha;
     std::function<Rgb(int, int)> expected = letterColour;
   } cases[] = {
@@ -364,7 +364,7 @@ TEST(Translators, TgaKindsAndOrigins) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto d = translate(writeTga(c.spec));
+    auto d = translate(writeTga(c.layout));
     ASSERT_EQ(d->status, B_OK);
     expectPattern(d->bitmap, 0, c.expected, c.alpha);
     if (c.alpha == -1) {  // the attribute bit is alpha: set on the letter only
@@ -478,7 +478,7 @@ TEST(Translators, DamagedFilesAreErrors) {
   badText.insert(badText.end(), rest.begin(), rest.end());
 
   // A TGA colour index outside its map, and an image type that does not exist.
-  TgaSpec outside{
+  TgaLayout outside{
       1, 8, 0x00, 24, 0, Bytes{0, 0, 255}, [](Rgb c) { return Bytes{uint8(c.r == 255 ? 1 : 0)}; }};
   Bytes noType = writeTga({2, 24, 0, 0, 0, {}, bgr});
   noType[2] = 7;
