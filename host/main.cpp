@@ -2,6 +2,7 @@
 // add-ons it finds. Commands: list, analyse, render, demo (see docs/host.md).
 #include "Catalog.h"
 #include "Image.h"
+#include "Play.h"
 #include "Render.h"
 #include "Report.h"
 #include "Sinks.h"
@@ -151,6 +152,32 @@ int main(int argc, char** argv) {
   demo->add_option("--start", demoStart, "seconds into the piece")->check(CLI::NonNegativeNumber);
   demo->add_option("--seconds", demoSeconds, "seconds per filter")->check(CLI::PositiveNumber);
 
+  CLI::App* playCmd = app.add_subcommand("play", "draw filters live in a window while the music plays");
+  std::string playFile, playSize = "640x480", screenshot;
+  std::vector<std::string> playFilters;
+  double playFps = 60, playStart = 0, playSeconds = -1;
+  int playMode = 0;
+  float playPersistence = -1;
+  bool noAudio = false;
+  playCmd->add_option("FILE", playFile, "audio file (default: the embedded demo track)");
+  playCmd
+      ->add_option("--filter", playFilters, "filter by display name (repeat to draw several into one frame)")
+      ->required()
+      ->allow_extra_args(false);
+  playCmd->add_option("--size", playSize, "frame size WIDTHxHEIGHT (the window scales it)");
+  playCmd->add_option("--mode", playMode, "pixel mode: 8 (indexed) or 32 (default: the first filter's)")
+      ->check(CLI::IsMember({8, 32}));
+  playCmd->add_option("--fps", playFps, "frames per second")->check(CLI::Range(1.0, 240.0));
+  playCmd->add_option("--start", playStart, "seconds into the piece")->check(CLI::NonNegativeNumber);
+  playCmd->add_option("--seconds", playSeconds, "stop after this much sound (default: at the end)")
+      ->check(CLI::PositiveNumber);
+  playCmd
+      ->add_option("--persistence", playPersistence,
+                   "share of the previous frame kept (overrides hostFactor)")
+      ->check(CLI::Range(0.0, 1.0));
+  playCmd->add_flag("--no-audio", noAudio, "play no sound; pace the pictures by the wall clock");
+  playCmd->add_option("--screenshot", screenshot, "on exit, save the window's picture as PNG");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -210,6 +237,38 @@ int main(int argc, char** argv) {
     if (!tw::render(o, &result, &why)) return failWith(why);
     std::fprintf(stderr, "wrote %s\n", result.wrote.c_str());
     printTimings(result);
+    return 0;
+  }
+
+  if (*playCmd) {
+    tw::PlayOptions o;
+    std::string why;
+    if (!parseSize(playSize, &o.geometry, &why)) return failWith(why);
+    Catalog catalog;
+    if (!openAddons(dirs, &catalog, false)) return 1;
+    for (const std::string& name : playFilters) {
+      const FilterInfo* f = tw::findFilter(catalog, name);
+      if (!f)
+        return failWith("unknown filter \"" + name + "\"; the filters are: " + tw::filterNames(catalog));
+      o.filters.push_back(f);
+    }
+    o.modeGiven = playMode != 0;
+    o.geometry.pixelMode = playMode == 32 || (playMode == 0 && !(o.filters.front()->modes & 1)) ? 2 : 1;
+    o.catalog = &catalog;
+    o.dirs = dirs;
+    o.fps = playFps;
+    o.start = playStart;
+    o.seconds = playSeconds;
+    if (playPersistence >= 0) o.persistence = playPersistence;
+    o.audio = !noAudio;
+    o.screenshot = screenshot;
+    tw::Sound sound;
+    if (!loadSoundOrDemo(playFile, &sound, &why)) return failWith(why);
+    o.sound = &sound;
+    tw::PlayResult result;
+    if (!tw::play(o, &result, &why)) return failWith(why);
+    std::fprintf(stderr, "%ld frames over %.2f s of sound%s\n", result.frames, result.soundSeconds,
+                 result.audio ? "" : " (no audio)");
     return 0;
   }
 

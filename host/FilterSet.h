@@ -1,0 +1,40 @@
+// The filters drawn into one frame, running: created, loaded and prepared in
+// the contract's order, and on stop (or destruction) terminated, unloaded and
+// deleted, each stage over all of them before the next.
+#pragma once
+
+#include "Catalog.h"
+#include "FilterDriver.h"
+#include "Frame.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tw {
+
+// Empty when the filter draws in the pixel mode, else the one-line reason.
+std::string modeMismatch(const FilterInfo& filter, int32 pixelMode);
+
+class FilterSet {
+ public:
+  FilterSet() = default;
+  ~FilterSet() { stop(); }
+  FilterSet(const FilterSet&) = delete;
+  FilterSet& operator=(const FilterSet&) = delete;
+
+  // Stops what runs, then starts `filters` for frames of geometry `g`. False
+  // with a reason, nothing left running, when one refuses.
+  bool start(const std::vector<const FilterInfo*>& filters, const HostDirs& dirs, const FrameGeometry& g,
+             std::string* error);
+  void stop();
+  bool empty() const { return drivers_.empty(); }
+  // The first filter's hostFactor (how much of the previous frame it keeps).
+  float hostFactor() { return drivers_.empty() ? 0.f : drivers_.front()->filter().hostFactor; }
+  void draw(SFrameInfo& record);
+
+ private:
+  std::vector<std::unique_ptr<FilterDriver>> drivers_;
+};
+
+}  // namespace tw

@@ -1,0 +1,322 @@
+#include "Play.h"
+
+#include "Analysis.h"
+#include "Fade.h"
+#include "FilterSet.h"
+#include "Image.h"
+#include "Keys.h"
+#include "PlayClock.h"
+#include "Playback.h"
+
+#include <platform/interface.h>
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+namespace tw {
+
+namespace {
+
+constexpr double kSeekSeconds = 5;
+
+// The frame scaled into the window's output, keeping its aspect, centred.
+SDL_Rect fitInto(int outW, int outH, int w, int h) {
+  SDL_Rect r{0, 0, outW, outH};
+  if (int64_t(outW) * h > int64_t(outH) * w) {
+    r.w = int(int64_t(outH) * w / h);
+    r.x = (outW - r.w) / 2;
+  } else {
+    r.h = int(int64_t(outW) * h / w);
+    r.y = (outH - r.h) / 2;
+  }
+  return r;
+}
+
+// The window, its renderer and the texture the frames go through.
+class Window {
+ public:
+  ~Window() {
+    if (texture_) SDL_DestroyTexture(texture_);
+    if (renderer_) SDL_DestroyRenderer(renderer_);
+    if (window_) SDL_DestroyWindow(window_);
+    if (video_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  }
+
+  bool open(int w, int h, std::string* error) {
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+      *error = std::string("cannot open a window (") + SDL_GetError() +
+               "); run it on a desktop, or set DISPLAY (xvfb-run for a virtual one)";
+      return false;
+    }
+    video_ = true;
+    // Without a display SDL falls back to drivers that draw nowhere; only a
+    // user who asks for one by SDL_VIDEODRIVER (tests, scripts) gets it.
+    const std::string driver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";
+    const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+    if ((asked == nullptr || *asked == 0) &&
+        (driver == "offscreen" || driver == "dummy" || driver == "evdev")) {
+      *error =
+          "no display to open a window on; run it on a desktop, or set DISPLAY (xvfb-run for a virtual one)";
+      return false;
+    }
+    window_ = SDL_CreateWindow("tidewave", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, w, h,
+                               SDL_WINDOW_RESIZABLE);
+    if (window_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED);
+    if (window_ && !renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    if (renderer_)
+      texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, w, h);
+    if (!texture_) {
+      *error = std::string("cannot open a window: ") + SDL_GetError();
+      return false;
+    }
+    SDL_SetTextureBlendMode(texture_, SDL_BLENDMODE_NONE);
+    width_ = w, height_ = h;
+    return true;
+  }
+
+  void setTitle(const std::string& title) { SDL_SetWindowTitle(window_, title.c_str()); }
+
+  void toggleFullscreen() {
+    const bool full = SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP;
+    SDL_SetWindowFullscreen(window_, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+  }
+
+  // Copies the frame into the texture: 8-bit through the palette, 32-bit
+  // pixels (0x00RRGGBB) as they are.
+  void upload(const Frame& frame, const uint32* palette32) {
+    void* at = nullptr;
+    int pitch = 0;
+    if (SDL_LockTexture(texture_, nullptr, &at, &pitch) != 0) return;
+    const FrameGeometry& g = frame.geometry();
+    for (int y = 0; y < height_; ++y) {
+      const uint8* src = frame.pixels() + size_t(y) * size_t(g.rowBytes());
+      uint32* dst = reinterpret_cast<uint32*>(static_cast<uint8*>(at) + size_t(y) * size_t(pitch));
+      if (g.pixelMode == 2)
+        std::memcpy(dst, src, size_t(width_) * 4);
+      else
+        for (int x = 0; x < width_; ++x) dst[x] = palette32[src[x]];
+    }
+    SDL_UnlockTexture(texture_);
+  }
+
+  // Draws the texture, letterboxed; the caller presents or reads it back.
+  void compose() {
+    int outW = 0, outH = 0;
+    SDL_GetRendererOutputSize(renderer_, &outW, &outH);
+    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+    SDL_RenderClear(renderer_);
+    const SDL_Rect r = fitInto(std::max(outW, 1), std::max(outH, 1), width_, height_);
+    SDL_RenderCopy(renderer_, texture_, nullptr, &r);
+  }
+  void present() {
+    compose();
+    SDL_RenderPresent(renderer_);
+  }
+
+  bool screenshot(const std::string& path, std::string* error) {
+    compose();
+    int outW = 0, outH = 0;
+    SDL_GetRendererOutputSize(renderer_, &outW, &outH);
+    RgbImage image(outW, outH);
+    if (SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_RGB24, image.rgb.data(), outW * 3) != 0) {
+      *error = std::string("cannot read the window back: ") + SDL_GetError();
+      return false;
+    }
+    return writePng(path, image, error);
+  }
+
+ private:
+  bool video_ = false;
+  SDL_Window* window_ = nullptr;
+  SDL_Renderer* renderer_ = nullptr;
+  SDL_Texture* texture_ = nullptr;
+  int width_ = 0, height_ = 0;
+};
+
+std::string titleFor(const std::vector<const FilterInfo*>& filters, bool paused) {
+  std::string t;
+  for (const FilterInfo* f : filters) t += (t.empty() ? "" : " + ") + f->name;
+  return t + " — tidewave" + (paused ? " (paused)" : "");
+}
+
+}  // namespace
+
+bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
+  if (o.filters.empty() || o.sound == nullptr || o.sound->frames() == 0) {
+    *error = o.filters.empty() ? "no filter to draw" : "no sound to play";
+    return false;
+  }
+  FrameGeometry g = o.geometry;
+  for (const FilterInfo* f : o.filters)
+    if (std::string why = modeMismatch(*f, g.pixelMode); !why.empty()) {
+      *error = why;
+      return false;
+    }
+  const Sound& sound = *o.sound;
+  const int64_t first = int64_t(std::llround(o.start * sound.sampleRate));
+  if (first >= sound.frames()) {
+    *error = "--start " + std::to_string(o.start) + " s lies past the end of the sound (" +
+             std::to_string(sound.seconds()) + " s)";
+    return false;
+  }
+
+  Window window;
+  if (!window.open(g.width, g.height, error)) return false;
+  std::vector<const FilterInfo*> current = o.filters;
+  FilterSet filters;
+  if (!filters.start(current, o.dirs, g, error)) return false;
+  const rgb_color* palette = tw_system_palette();
+  const uint32* palette32 = tw_system_palette32();
+  auto fadeFor = [&] { return Fade(o.persistence ? *o.persistence : filters.hostFactor(), palette); };
+  Fade fade = fadeFor();
+  auto frame = std::make_unique<Frame>(g);
+  frame->clear();
+
+  std::unique_ptr<Playback> playback;
+  if (o.audio) {
+    std::string why;
+    playback = Playback::open(sound, &why);
+    if (!playback)
+      std::fprintf(stderr, "tidewave: %s; pacing the pictures by the wall clock, without sound\n",
+                   why.c_str());
+  } else {
+    std::fprintf(stderr, "tidewave: no audio; pacing the pictures by the wall clock\n");
+  }
+  PlayClock clock(sound.sampleRate, first, sound.frames(), playback != nullptr);
+  if (playback) playback->start(&clock);
+  std::fprintf(stderr, "%s\n", keyHelp());
+  window.setTitle(titleFor(current, false));
+
+  Analyzer analyzer(sound.sampleRate);
+  SoundFrame analysed;
+  const double frameSamples = sound.sampleRate / o.fps;
+  const int64_t limit = o.seconds >= 0 ? int64_t(std::llround(o.seconds * sound.sampleRate)) : -1;
+  int64_t gridBase = first;  // frames fall on gridBase + k × frameSamples
+  int64_t nextAt = first;
+  int64_t last = first;
+  int64_t heard = 0;  // samples played, for --seconds
+  long frames = 0;
+
+  // Replaces the running filters with the catalogue's next (or previous) one.
+  auto switchFilter = [&](int step) {
+    const auto& all = o.catalog->filters;
+    if (all.empty()) return;
+    size_t at = 0;
+    for (size_t i = 0; i < all.size(); ++i)
+      if (&all[i] == current.front()) at = i;
+    for (size_t tries = 0; tries < all.size(); ++tries) {
+      at = (at + all.size() + size_t(step > 0 ? 1 : all.size() - 1)) % all.size();
+      const FilterInfo& f = all[at];
+      if (o.modeGiven && !modeMismatch(f, g.pixelMode).empty()) continue;
+      FrameGeometry ng = g;
+      if ((f.modes & ng.pixelMode) == 0) ng.pixelMode = (f.modes & 1) ? 1 : 2;
+      std::string why;
+      if (!filters.start({&f}, o.dirs, ng, &why)) {
+        std::fprintf(stderr, "tidewave: %s; trying the next\n", why.c_str());
+        continue;
+      }
+      current = {&f};
+      if (ng.pixelMode != g.pixelMode) frame = std::make_unique<Frame>(ng);
+      g = ng;
+      frame->clear();
+      fade = fadeFor();
+      std::fprintf(stderr, "tidewave: %s (%s)\n", f.name.c_str(), modeNames(g.pixelMode).c_str());
+      return;
+    }
+    std::fprintf(stderr, "tidewave: no other filter would start\n");
+  };
+
+  bool running = true;
+  while (running) {
+    SDL_Event e;
+    while (SDL_PollEvent(&e)) {
+      if (e.type == SDL_QUIT) running = false;
+      if (e.type != SDL_KEYDOWN) continue;
+      const double now = steadySeconds();
+      const KeyAction action = actionFor(e.key.keysym.sym, e.key.keysym.mod);
+      // Seeking repeats while held; the toggles act once per press.
+      if (e.key.repeat && action != KeyAction::SeekBack && action != KeyAction::SeekForward) continue;
+      switch (action) {
+        case KeyAction::Quit:
+          running = false;
+          break;
+        case KeyAction::Pause:
+          clock.setPaused(!clock.paused(), now);
+          window.setTitle(titleFor(current, clock.paused()));
+          break;
+        case KeyAction::SeekBack:
+        case KeyAction::SeekForward: {
+          const double by = action == KeyAction::SeekBack ? -kSeekSeconds : kSeekSeconds;
+          const int64_t to = std::min(clock.position(now) + int64_t(std::llround(by * sound.sampleRate)),
+                                      sound.frames() - 1);
+          clock.seek(to, now);
+          last = gridBase = nextAt = clock.position(now);
+          break;
+        }
+        case KeyAction::NextFilter:
+        case KeyAction::PreviousFilter:
+          switchFilter(action == KeyAction::NextFilter ? 1 : -1);
+          window.setTitle(titleFor(current, clock.paused()));
+          break;
+        case KeyAction::Fullscreen:
+          window.toggleFullscreen();
+          break;
+        case KeyAction::None:
+          break;
+      }
+    }
+    if (!running) break;
+    // Published every frame, as the keyboard is: the voxel filters poll it.
+    tw_set_modifiers(modifiersFor(uint16_t(SDL_GetModState())));
+
+    if (clock.paused()) {
+      window.present();  // keeps the still picture up through exposes and resizes
+      SDL_WaitEventTimeout(nullptr, 30);
+      continue;
+    }
+    const int64_t pos = clock.position(steadySeconds());
+    heard += std::max<int64_t>(0, pos - last);
+    last = pos;
+    if ((limit >= 0 && heard >= limit) || pos >= clock.end()) break;
+    if (pos < nextAt) {
+      // Wait for the sound to reach the next frame's time, in small steps so
+      // that keys stay quick.
+      const double wait = std::min(double(nextAt - pos) / sound.sampleRate, 0.005);
+      std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+      continue;
+    }
+    // Draw what is heard now; a late frame skips the grid points it missed.
+    analyzer.analyse(sound, pos, &analysed);
+    analysed.frameCount = int32(frames);
+    fade.apply(*frame);
+    analysed.copyTo(frame->info());
+    filters.draw(frame->info());
+    window.upload(*frame, palette32);
+    window.present();
+    ++frames;
+    nextAt = gridBase + int64_t(std::floor(double(pos - gridBase) / frameSamples + 1) * frameSamples);
+  }
+
+  if (playback) playback->stop();
+  std::string why;
+  const bool shot = o.screenshot.empty() || window.screenshot(o.screenshot, &why);
+  filters.stop();
+  tw_set_modifiers(0);
+  result->frames = frames;
+  result->soundSeconds = double(heard) / sound.sampleRate;
+  result->audio = playback != nullptr;
+  if (!shot) {
+    *error = why;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace tw

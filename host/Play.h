@@ -1,0 +1,41 @@
+// `tidewave play`: the filters live in a window, over the sound as it is
+// heard. The sound plays on a thread of its own (Playback) and the frames
+// follow what has actually been played (PlayClock); without a sound server
+// they follow the wall clock.
+#pragma once
+
+#include "Catalog.h"
+#include "Frame.h"
+#include "Sound.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tw {
+
+struct PlayOptions {
+  std::vector<const FilterInfo*> filters;  // drawn in this order into one frame
+  const Catalog* catalog = nullptr;        // where N and P find the next filter
+  HostDirs dirs;
+  FrameGeometry geometry;
+  bool modeGiven = false;  // false: a switch to a filter of the other mode changes mode
+  double fps = 60;
+  double start = 0;
+  double seconds = -1;  // stop after this much sound; negative: at the end
+  std::optional<float> persistence;
+  const Sound* sound = nullptr;
+  bool audio = true;       // false: no sound server, wall-clock pacing
+  std::string screenshot;  // PNG of the window's last picture, or empty
+};
+
+struct PlayResult {
+  long frames = 0;
+  double soundSeconds = 0;  // sound played (pauses and seeks left out)
+  bool audio = false;       // the sound went to a server
+};
+
+// False with a one-line reason (no display, a filter that refuses).
+bool play(const PlayOptions& options, PlayResult* result, std::string* error);
+
+}  // namespace tw
