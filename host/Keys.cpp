@@ -47,7 +47,8 @@ KeyAction actionFor(int32_t key, uint16_t m) {
 
 const char* keyHelp() {
   return "keys: Space pause, Left/Right seek 5 s, N/P or Tab/Shift+Tab next/previous filter, F fullscreen, "
-         "Esc/Q quit; voxel filters: left Shift/right Shift or Alt turn, Ctrl faster, Super or AltGr slower";
+         "Esc/Q quit; voxel filters: left Shift turns left, right Shift or Alt right, Ctrl speeds up, "
+         "Super or AltGr slows down";
 }
 
 }  // namespace tw
