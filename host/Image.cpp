@@ -164,6 +164,13 @@ int drawText(RgbImage& image, int x, int y, const std::string& text, uint32 c, i
   return cx - x;
 }
 
+long litPixels(const RgbImage& image) {
+  long lit = 0;
+  for (size_t i = 0; i + 2 < image.rgb.size(); i += 3)
+    lit += (image.rgb[i] | image.rgb[i + 1] | image.rgb[i + 2]) != 0;
+  return lit;
+}
+
 RgbImage makeSheet(const std::vector<SheetTile>& tiles, int columns, int shrink, const std::string& title) {
   const int pad = 8, labelH = kGlyphHeight * 2 + 8, titleH = title.empty() ? 0 : kGlyphHeight * 2 + 12;
   int tileW = 0, tileH = 0;

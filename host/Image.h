@@ -45,6 +45,8 @@ struct SheetTile {
   RgbImage picture;
   std::string label;
 };
+// Pixels that are not black.
+long litPixels(const RgbImage& image);
 RgbImage makeSheet(const std::vector<SheetTile>& tiles, int columns, int shrink, const std::string& title);
 
 }  // namespace tw

@@ -7,6 +7,8 @@
 #include "Recording.h"
 #include "Sinks.h"
 
+#include <platform/kernel.h>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -57,12 +59,13 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
   RecordReader reader;
   double fps = o.fps;
   long frames = 0, firstFrame = 0;
+  long available = 0;  // frames the sound (or recording) holds from --start on
   int64_t firstSample = 0;
   if (!o.replay.empty()) {
     if (!reader.open(o.replay, error)) return false;
     fps = reader.fps();
     firstFrame = long(std::floor(o.start * fps));
-    frames = std::max(0L, reader.frames() - firstFrame);
+    frames = available = std::max(0L, reader.frames() - firstFrame);
     if (o.seconds >= 0) frames = std::min(frames, frameCountFor(o.seconds, fps));
     SoundFrame skip;
     for (long i = 0; i < firstFrame; ++i)
@@ -83,6 +86,7 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
     }
     const double seconds = o.seconds >= 0 ? std::min(o.seconds, length - o.start) : length - o.start;
     frames = frameCountFor(seconds, fps);
+    available = frameCountFor(length - o.start, fps);
     firstSample = int64_t(std::llround(o.start * o.sound->sampleRate));
   }
   if (frames <= 0) {
@@ -95,6 +99,9 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
   const rgb_color* palette = tw_system_palette();
   const uint32* palette32 = tw_system_palette32();
   std::vector<std::unique_ptr<FilterDriver>> drivers;
+  const int32 threadsBefore = tw_threads_running();
+  // A filter is working in the background while a thread it started runs.
+  auto working = [threadsBefore] { return tw_threads_running() > threadsBefore; };
   for (const FilterInfo* f : o.filters) {
     CFilter* filter = f->addon->create(f->index);
     if (filter == nullptr) {
@@ -115,7 +122,14 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
                " x " + std::to_string(g.height) + " " + modeNames(g.pixelMode) + " frame";
       return false;
     }
-  if (o.warmUp > 0) std::this_thread::sleep_for(std::chrono::duration<double>(o.warmUp));
+  const bool background = working();
+  if (o.pace == Pace::Auto && background)
+    std::fprintf(stderr,
+                 "tidewave: a filter works in the background; drawing at real-time pace while it does "
+                 "(--pace fast draws at full speed)\n");
+  const double warmUp = o.warmUp + (background ? o.backgroundWarmUp : 0);
+  if (warmUp > 0) std::this_thread::sleep_for(std::chrono::duration<double>(warmUp));
+  if (background) frames = std::max(frames, std::min(available, frameCountFor(o.backgroundSeconds, fps)));
   const float factor = o.persistence ? *o.persistence : drivers.front()->filter().hostFactor;
   const Fade fade(factor, palette);
 
@@ -158,6 +172,8 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
   if (!o.sheet.empty())
     for (int k = 0; k < o.sheetTiles; ++k) sheetAt.push_back(long((k + 0.5) * double(frames) / o.sheetTiles));
   std::vector<SheetTile> kept;
+  std::vector<long> keepFrames;
+  for (double at : o.keepAt) keepFrames.push_back(std::clamp(long(at * double(frames)), 0L, frames - 1));
 
   const auto t0 = Clock::now();
   auto fail = [&](const std::string& why) {
@@ -168,7 +184,20 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
     return false;
   };
   const long step = std::max(1L, frames / 200);
+  bool paced = false, realTime = false;
+  Clock::time_point paceOrigin;
+  auto frameTime = [fps](long n) {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(n) / fps));
+  };
   for (long n = 0; n < frames; ++n) {
+    // Paced, frame n is drawn n / fps after the pace began (or resumed).
+    const bool pace = o.pace == Pace::RealTime || (o.pace == Pace::Auto && working());
+    if (pace) {
+      if (!paced) paceOrigin = Clock::now() - frameTime(n);
+      std::this_thread::sleep_until(paceOrigin + frameTime(n));
+    }
+    paced = pace;
+    realTime = realTime || pace;
     if (analyzer) {
       const int64_t centre = firstSample + int64_t(std::llround(double(n) / fps * o.sound->sampleRate));
       analyzer->analyse(*o.sound, centre, &sound);
@@ -190,7 +219,7 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
     }
     if (!sink->write(frame, palette32, &why)) return fail(why);
     const bool forSheet = std::find(sheetAt.begin(), sheetAt.end(), n) != sheetAt.end();
-    const bool forCaller = std::find(o.keep.begin(), o.keep.end(), n) != o.keep.end();
+    const bool forCaller = std::find(keepFrames.begin(), keepFrames.end(), n) != keepFrames.end();
     if (forSheet || forCaller) {
       SheetTile tile;
       frameToRgb(frame, palette32, &tile.picture);
@@ -219,6 +248,8 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
     return fail(why);
   }
   result->frames = frames;
+  result->realTime = realTime;
+  result->background = background;
   result->kept = std::move(kept);
   result->wrote = sink->describe();
   result->timings.clear();

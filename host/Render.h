@@ -14,6 +14,12 @@
 
 namespace tw {
 
+// How fast frames are drawn. A filter with a thread of its own running (a
+// picture loader) works on the wall clock; drawn faster than real time, its
+// pictures would lag the music, so Auto draws at real-time pace while such a
+// thread runs.
+enum class Pace { Auto, RealTime, Fast };
+
 struct RenderOptions {
   std::vector<const FilterInfo*> filters;  // drawn in this order into one frame
   HostDirs dirs;
@@ -32,7 +38,14 @@ struct RenderOptions {
   // Seconds to wait after prepare before the first frame, for filters whose
   // loader threads fill pictures in (Tessary, Img Radezu).
   double warmUp = 0;
-  std::vector<long> keep;  // frame numbers to hand back as pictures
+  // When a filter has a thread running after prepare: further seconds to
+  // wait, and the least stretch to draw (within the sound).
+  double backgroundWarmUp = 0;
+  double backgroundSeconds = 0;
+  Pace pace = Pace::Auto;
+  // Points of the render (0 first frame … 1 last) whose frames come back as
+  // pictures.
+  std::vector<double> keepAt;
 };
 
 struct FilterTiming {
@@ -45,8 +58,10 @@ struct RenderResult {
   long frames = 0;
   double wallSeconds = 0;
   std::vector<FilterTiming> timings;
+  bool realTime = false;        // some frames were drawn at real-time pace
+  bool background = false;      // a filter had a thread running after prepare
   std::string wrote;            // what the sink wrote
-  std::vector<SheetTile> kept;  // the frames of RenderOptions::keep, labelled with their time
+  std::vector<SheetTile> kept;  // the frames of RenderOptions::keepAt, labelled with their time
 };
 
 // False with a one-line reason; nothing half-written is left behind.

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -140,6 +141,11 @@ int main(int argc, char** argv) {
   double warmUp = 0;
   renderCmd->add_option("--warm-up", warmUp, "seconds to wait after prepare (lets picture loaders finish)")
       ->check(CLI::Range(0.0, 60.0));
+  std::string pace = "auto";
+  renderCmd
+      ->add_option("--pace", pace,
+                   "auto (real time while a filter works in the background), realtime, or fast")
+      ->check(CLI::IsMember({"auto", "realtime", "fast"}));
   renderCmd->add_option("--record", record, "save the analysis stream to FILE");
   renderCmd->add_option("--replay", replay, "draw from a saved analysis stream instead of sound")
       ->check(CLI::ExistingFile);
@@ -217,6 +223,7 @@ int main(int argc, char** argv) {
     o.replay = replay;
     o.dirs = dirs;
     o.warmUp = warmUp;
+    o.pace = pace == "realtime" ? tw::Pace::RealTime : pace == "fast" ? tw::Pace::Fast : tw::Pace::Auto;
     o.progress = isatty(2) && output != "-";
     Catalog catalog;
     if (!openAddons(dirs, &catalog, false)) return 1;
@@ -296,6 +303,11 @@ int main(int argc, char** argv) {
       o.seconds = demoSeconds;
       o.sound = &sound;
       o.warmUp = 0.3;
+      // Background loaders get time to show something: the slide show waits
+      // 2 s before each attempt, and an attempt that picks a file that is no
+      // picture (or one too narrow to paste) shows nothing.
+      o.backgroundWarmUp = 2.2;
+      o.backgroundSeconds = 8;
       const std::string stem = (fs::path(demoOut) / fileNameFor(f.name)).string();
       if (video) {
         o.output = stem + ".mp4";
@@ -303,8 +315,9 @@ int main(int argc, char** argv) {
         fs::create_directories(stem, ec);
         o.output = stem + "/%05d.png";
       }
-      const long frames = tw::frameCountFor(std::min(demoSeconds, sound.seconds() - demoStart), o.fps);
-      o.keep = {frames * 2 / 3};
+      // The tile: the liveliest of a few frames late in the stretch, so that
+      // a filter that has not yet drawn much is not shown blank.
+      o.keepAt = {2.0 / 3, 0.5, 5.0 / 6, 1.0};
       tw::RenderResult result;
       if (!tw::render(o, &result, &why)) {
         std::fprintf(stderr, "tidewave: %s: %s\n", f.name.c_str(), why.c_str());
@@ -315,7 +328,10 @@ int main(int argc, char** argv) {
                    o.geometry.pixelMode == 2 ? "32-bit" : "8-bit",
                    result.timings.empty() ? 0.0 : result.timings[0].meanMicros);
       if (!result.kept.empty()) {
-        tw::SheetTile tile = std::move(result.kept.front());
+        tw::SheetTile tile = std::move(*std::max_element(
+            result.kept.begin(), result.kept.end(), [](const tw::SheetTile& a, const tw::SheetTile& b) {
+              return tw::litPixels(a.picture) < tw::litPixels(b.picture);
+            }));
         tile.label = f.name;
         tiles.push_back(std::move(tile));
       }

@@ -74,6 +74,7 @@ ThreadTable& threadTable() {
 }
 
 std::atomic<int32> spawnFailures{0};
+std::atomic<int32> threadsRunning{0};
 
 void threadMain(std::shared_ptr<Thread> t) {
   // The system name is cut to 15 bytes plus the terminator, as the kernel allows.
@@ -85,6 +86,7 @@ void threadMain(std::shared_ptr<Thread> t) {
     t->changed.wait(g, [&] { return t->resumed; });
   }
   const status_t result = t->func(t->data);
+  threadsRunning.fetch_sub(1);
   std::lock_guard<std::mutex> g(t->lock);
   t->exitValue = result;
   t->finished = true;
@@ -94,6 +96,8 @@ void threadMain(std::shared_ptr<Thread> t) {
 }  // namespace
 
 void tw_fail_next_spawns(int32 count) { spawnFailures.store(count < 0 ? 0 : count); }
+
+int32 tw_threads_running() { return threadsRunning.load(); }
 
 thread_id spawn_thread(thread_func func, const char* name, int32 priority, void* data) {
   (void)priority;  // every thread runs at the system's normal priority
@@ -112,6 +116,7 @@ thread_id spawn_thread(thread_func func, const char* name, int32 priority, void*
     id = table.next++;
     table.threads[id] = t;
   }
+  threadsRunning.fetch_add(1);
   try {
     std::thread th(threadMain, t);
     t->systemId = th.get_id();
@@ -119,6 +124,7 @@ thread_id spawn_thread(thread_func func, const char* name, int32 priority, void*
   } catch (const std::system_error&) {
     std::lock_guard<std::mutex> g(table.lock);
     table.threads.erase(id);
+    threadsRunning.fetch_sub(1);
     return B_NO_MORE_THREADS;
   }
   return id;

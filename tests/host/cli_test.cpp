@@ -68,6 +68,25 @@ TEST(Cli, LifecycleInOrder) {
   EXPECT_NE(r.out.find("TestProbe"), std::string::npos);  // the drawing-time report
 }
 
+TEST(Cli, PacesToRealTimeOnlyWhileAFilterWorksInTheBackground) {
+  const std::string render = kProbe + " render --filter testprobe --fps 30 --seconds 0.2 -o null";
+  const std::string note = "drawing at real-time pace";
+  struct Case {
+    std::string options, env;
+    bool paced;
+  } cases[] = {
+      {"", "", false},
+      {"", "TW_PROBE_BACKGROUND=1", true},
+      {" --pace fast", "TW_PROBE_BACKGROUND=1", false},
+  };
+  for (const Case& c : cases) {
+    const Result r = tidewave(render + c.options, c.env);
+    ASSERT_EQ(r.rc, 0) << r.out;
+    EXPECT_EQ(r.out.find(note) != std::string::npos, c.paced) << c.options << " " << c.env << "\n" << r.out;
+  }
+  EXPECT_NE(tidewave(render + " --pace slow").rc, 0);
+}
+
 TEST(Cli, ListShowsDescriptorAndParameters) {
   const Result r = tidewave(kProbe + " list");
   ASSERT_EQ(r.rc, 0) << r.out;

@@ -111,13 +111,18 @@ TEST(Thread, LongNamesAreCutForTheSystem) {
   EXPECT_STREQ(n.name, "a-name-longer-t");
 }
 
-TEST(Thread, FailureHookMakesSpawnFail) {
+TEST(Thread, FailureHookMakesSpawnFailAndOnlyLiveThreadsCountAsRunning) {
   Named n;
+  const int32 before = tw_threads_running();
   tw_fail_next_spawns(1);
   EXPECT_LT(spawn_thread(recordName, "x", B_NORMAL_PRIORITY, &n), 0);
+  EXPECT_LT(spawn_thread(nullptr, "z", B_NORMAL_PRIORITY, &n), 0);
+  EXPECT_EQ(tw_threads_running(), before);
   const thread_id t = spawn_thread(recordName, "y", B_NORMAL_PRIORITY, &n);
   EXPECT_GE(t, 0);
+  EXPECT_EQ(tw_threads_running(), before + 1) << "a suspended thread counts";
   wait_for_thread(t, nullptr);
+  EXPECT_EQ(tw_threads_running(), before);
   EXPECT_EQ(wait_for_thread(-5, nullptr), B_BAD_THREAD_ID);
   EXPECT_EQ(resume_thread(-5), B_BAD_THREAD_ID);
 }

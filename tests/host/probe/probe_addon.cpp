@@ -3,6 +3,8 @@
 // the lifecycle the tidewave program drives.
 #include "CFilter.h"
 
+#include <platform/kernel.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -36,6 +38,14 @@ class CProbeFilter : public CFilter {
   }
   bool prepare() override {
     note("prepare", this);
+    // TW_PROBE_BACKGROUND set: a thread of its own waits from prepare to
+    // terminate, as a picture loader does.
+    if (std::getenv("TW_PROBE_BACKGROUND") != nullptr) {
+      wait = create_sem(0, "probe_wait");
+      worker = spawn_thread([](void* sem) -> status_t { return acquire_sem(*static_cast<sem_id*>(sem)); },
+                            "probe_worker", B_NORMAL_PRIORITY, &wait);
+      resume_thread(worker);
+    }
     return true;
   }
   void processFrame8(SFrameInfo& f) override {
@@ -43,8 +53,19 @@ class CProbeFilter : public CFilter {
     static_cast<uint8*>(f.bits)[f.frameCount % width] = 250;
     note(frame == &f ? "frame" : "frame-without-record", this);
   }
-  void terminate() override { note("terminate", this); }
+  void terminate() override {
+    note("terminate", this);
+    if (worker >= 0) {
+      delete_sem(wait);  // wakes the worker at once
+      wait_for_thread(worker, nullptr);
+      worker = -1;
+    }
+  }
   void unload() override { note("unload", this); }
+
+ private:
+  sem_id wait = -1;
+  thread_id worker = -1;
 };
 
 }  // namespace
