@@ -406,6 +406,14 @@ std::vector<Output> outputs() {
       {"data/images/slide-lantern.jpg", [](const auto& p) { return writeJpeg(p, lantern(800, 600), 88); }});
   list.push_back(
       {"data/images/slide-thread.png", [](const auto& p) { return writePng(p, thread(14, 900)); }});
+  // The same scenes at other sizes: a picture smaller than the frame, one
+  // that needs the second scale step, one just under a step's limit.
+  list.push_back(
+      {"data/images/slide-dunes-small.jpg", [](const auto& p) { return writeJpeg(p, dunes(320, 240), 88); }});
+  list.push_back(
+      {"data/images/slide-rings-1024.png", [](const auto& p) { return writePng(p, rings(1024, 768)); }});
+  list.push_back({"data/images/slide-lantern-679.tga",
+                  [](const auto& p) { return writeTga(p, lantern(679, 519), Tga::RunLength24BottomUp); }});
   // Fixtures of the translators' tests.
   list.push_back({"tests/data/pictures/f.png", [](const auto& p) { return writePng(p, letterF()); }});
   list.push_back({"tests/data/pictures/f.jpg", [](const auto& p) { return writeJpeg(p, letterF(), 100); }});
