@@ -1,6 +1,7 @@
 #include "Play.h"
 
 #include "Analysis.h"
+#include "Capture.h"
 #include "Fade.h"
 #include "FilterSet.h"
 #include "Image.h"
@@ -25,6 +26,9 @@ namespace tw {
 namespace {
 
 constexpr double kSeekSeconds = 5;
+constexpr int kCaptureRate = 44100;
+// Live sound has no end; the clock only paces the frames.
+constexpr int64_t kLiveEnd = int64_t(1) << 52;
 
 // The frame scaled into the window's output, keeping its aspect, centred.
 SDL_Rect fitInto(int outW, int outH, int w, int h) {
@@ -149,7 +153,8 @@ std::string titleFor(const std::vector<const FilterInfo*>& filters, bool paused)
 }  // namespace
 
 bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
-  if (o.filters.empty() || o.sound == nullptr || o.sound->frames() == 0) {
+  const bool live = !o.capture.empty();
+  if (o.filters.empty() || (!live && (o.sound == nullptr || o.sound->frames() == 0))) {
     *error = o.filters.empty() ? "no filter to draw" : "no sound to play";
     return false;
   }
@@ -159,11 +164,12 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
       *error = why;
       return false;
     }
-  const Sound& sound = *o.sound;
-  const int64_t first = int64_t(std::llround(o.start * sound.sampleRate));
-  if (first >= sound.frames()) {
+  const int rate = live ? kCaptureRate : o.sound->sampleRate;
+  const int64_t length = live ? kLiveEnd : o.sound->frames();
+  const int64_t first = live ? 0 : int64_t(std::llround(o.start * rate));
+  if (first >= length) {
     *error = "--start " + std::to_string(o.start) + " s lies past the end of the sound (" +
-             std::to_string(sound.seconds()) + " s)";
+             std::to_string(o.sound->seconds()) + " s)";
     return false;
   }
 
@@ -179,25 +185,34 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
   auto frame = std::make_unique<Frame>(g);
   frame->clear();
 
+  std::unique_ptr<Capture> capture;
   std::unique_ptr<Playback> playback;
-  if (o.audio) {
+  if (live) {
+    capture = Capture::open(o.capture, kCaptureRate, error);
+    if (!capture) return false;
+    capture->start();
+  } else if (o.audio) {
     std::string why;
-    playback = Playback::open(sound, &why);
+    playback = Playback::open(*o.sound, &why);
     if (!playback)
       std::fprintf(stderr, "tidewave: %s; pacing the pictures by the wall clock, without sound\n",
                    why.c_str());
   } else {
     std::fprintf(stderr, "tidewave: no audio; pacing the pictures by the wall clock\n");
   }
-  PlayClock clock(sound.sampleRate, first, sound.frames(), playback != nullptr);
+  PlayClock clock(rate, first, length, playback != nullptr);
   if (playback) playback->start(&clock);
   std::fprintf(stderr, "%s\n", keyHelp());
+  if (live) std::fprintf(stderr, "tidewave: listening to \"%s\"\n", o.capture.c_str());
   window.setTitle(titleFor(current, false));
 
-  Analyzer analyzer(sound.sampleRate);
+  Analyzer analyzer(rate);
   SoundFrame analysed;
-  const double frameSamples = sound.sampleRate / o.fps;
-  const int64_t limit = o.seconds >= 0 ? int64_t(std::llround(o.seconds * sound.sampleRate)) : -1;
+  Sound recent;  // live: the newest samples, as much as one analysis reads
+  recent.sampleRate = rate;
+  const int recentCount = std::max(analyzer.fftSize(), SoundFrame::kSamples);
+  const double frameSamples = rate / o.fps;
+  const int64_t limit = o.seconds >= 0 ? int64_t(std::llround(o.seconds * rate)) : -1;
   int64_t gridBase = first;  // frames fall on gridBase + k × frameSamples
   int64_t nextAt = first;
   int64_t last = first;
@@ -233,6 +248,7 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
     std::fprintf(stderr, "tidewave: no other filter would start\n");
   };
 
+  std::string lost;  // why live sound ended the run
   bool running = true;
   while (running) {
     SDL_Event e;
@@ -253,9 +269,9 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
           break;
         case KeyAction::SeekBack:
         case KeyAction::SeekForward: {
+          if (live) break;
           const double by = action == KeyAction::SeekBack ? -kSeekSeconds : kSeekSeconds;
-          const int64_t to = std::min(clock.position(now) + int64_t(std::llround(by * sound.sampleRate)),
-                                      sound.frames() - 1);
+          const int64_t to = std::min(clock.position(now) + int64_t(std::llround(by * rate)), length - 1);
           clock.seek(to, now);
           last = gridBase = nextAt = clock.position(now);
           break;
@@ -288,12 +304,21 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
     if (pos < nextAt) {
       // Wait for the sound to reach the next frame's time, in small steps so
       // that keys stay quick.
-      const double wait = std::min(double(nextAt - pos) / sound.sampleRate, 0.005);
+      const double wait = std::min(double(nextAt - pos) / rate, 0.005);
       std::this_thread::sleep_for(std::chrono::duration<double>(wait));
       continue;
     }
     // Draw what is heard now; a late frame skips the grid points it missed.
-    analyzer.analyse(sound, pos, &analysed);
+    if (live) {
+      if (capture->failed()) {
+        lost = "the sound server stopped giving sound from \"" + o.capture + "\"";
+        break;
+      }
+      capture->ring().latest(recentCount, &recent);
+      analyzer.analyse(recent, recentCount - analyzer.fftSize() / 2, &analysed);
+    } else {
+      analyzer.analyse(*o.sound, pos, &analysed);
+    }
     analysed.frameCount = int32(frames);
     fade.apply(*frame);
     analysed.copyTo(frame->info());
@@ -305,15 +330,16 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
   }
 
   if (playback) playback->stop();
+  if (capture) capture->stop();
   std::string why;
   const bool shot = o.screenshot.empty() || window.screenshot(o.screenshot, &why);
   filters.stop();
   tw_set_modifiers(0);
   result->frames = frames;
-  result->soundSeconds = double(heard) / sound.sampleRate;
+  result->soundSeconds = double(heard) / rate;
   result->audio = playback != nullptr;
-  if (!shot) {
-    *error = why;
+  if (!lost.empty() || !shot) {
+    *error = lost.empty() ? why : lost;
     return false;
   }
   return true;

@@ -27,6 +27,9 @@ struct PlayOptions {
   const Sound* sound = nullptr;
   bool audio = true;       // false: no sound server, wall-clock pacing
   std::string screenshot;  // PNG of the window's last picture, or empty
+  // A sound server source to analyse live instead of `sound` (no seeking,
+  // pictures at the wall clock's pace), or empty.
+  std::string capture;
 };
 
 struct PlayResult {

@@ -1,5 +1,6 @@
 // tidewave: turns a piece of music into frames drawn by the filters of the
-// add-ons it finds. Commands: list, analyse, render, demo (see docs/host.md).
+// add-ons it finds. Commands: list, analyse, render, play, demo (see docs/host.md).
+#include "Capture.h"
 #include "Catalog.h"
 #include "Image.h"
 #include "Play.h"
@@ -159,7 +160,7 @@ int main(int argc, char** argv) {
   demo->add_option("--seconds", demoSeconds, "seconds per filter")->check(CLI::PositiveNumber);
 
   CLI::App* playCmd = app.add_subcommand("play", "draw filters live in a window while the music plays");
-  std::string playFile, playSize = "640x480", screenshot;
+  std::string playFile, playSize = "640x480", screenshot, captureSource;
   std::vector<std::string> playFilters;
   double playFps = 60, playStart = 0, playSeconds = -1;
   int playMode = 0;
@@ -183,6 +184,12 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0.0, 1.0));
   playCmd->add_flag("--no-audio", noAudio, "play no sound; pace the pictures by the wall clock");
   playCmd->add_option("--screenshot", screenshot, "on exit, save the window's picture as PNG");
+  playCmd
+      ->add_option("--capture", captureSource,
+                   "analyse live sound from a sound server source instead of a file (default: what the "
+                   "default output plays)")
+      ->expected(0, 1)
+      ->default_str(tw::Capture::kDefaultSource);
 
   try {
     app.parse(argc, argv);
@@ -270,12 +277,18 @@ int main(int argc, char** argv) {
     o.audio = !noAudio;
     o.screenshot = screenshot;
     tw::Sound sound;
-    if (!loadSoundOrDemo(playFile, &sound, &why)) return failWith(why);
-    o.sound = &sound;
+    if (playCmd->count("--capture") > 0) {
+      if (!playFile.empty())
+        return failWith("--capture listens to a sound source; give no audio file with it");
+      o.capture = captureSource.empty() ? tw::Capture::kDefaultSource : captureSource;
+    } else {
+      if (!loadSoundOrDemo(playFile, &sound, &why)) return failWith(why);
+      o.sound = &sound;
+    }
     tw::PlayResult result;
     if (!tw::play(o, &result, &why)) return failWith(why);
     std::fprintf(stderr, "%ld frames over %.2f s of sound%s\n", result.frames, result.soundSeconds,
-                 result.audio ? "" : " (no audio)");
+                 !o.capture.empty() ? " (live)" : result.audio ? "" : " (no audio)");
     return 0;
   }
 

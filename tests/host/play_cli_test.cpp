@@ -84,6 +84,8 @@ TEST(PlayCli, Errors) {
       {kProbe + " play --filter TestProbe --mode 32", kHeadless, "draws in 8-bit mode only"},
       {kProbe + " play --filter TestProbe --start 99", kHeadless, "past the end"},
       {kProbe + " play --filter TestProbe", kHeadless + " TW_PROBE_FAIL_LOAD=2", "failed to load"},
+      {kProbe + " play --filter TestProbe --capture", kHeadless, "cannot record from \"@DEFAULT_MONITOR@\""},
+      {kProbe + " play --filter TestProbe some.wav --capture", kHeadless, "give no audio file"},
       // A display asked for and not there.
       {kProbe + " play --filter TestProbe", "-u DISPLAY SDL_VIDEODRIVER=x11", "cannot open a window"},
   };

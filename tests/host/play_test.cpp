@@ -1,5 +1,6 @@
 // The live command's pure parts: the keyboard's modifiers as platform bits,
 // the keys that steer a run, and the clock that keeps pictures on the sound.
+#include "Capture.h"
 #include "Keys.h"
 #include "PlayClock.h"
 
@@ -125,6 +126,23 @@ TEST(PlayClock, LastChunkIsShortAndStopEndsTheWait) {
   EXPECT_EQ(a.count, 188);
   clock.stop();
   EXPECT_FALSE(clock.next(512, &a));  // at the end it would wait; stopped, it returns
+}
+
+TEST(SampleRing, NewestSamplesPaddedAndWrapped) {
+  tw::SampleRing ring(4);
+  tw::Sound s;
+  ring.latest(3, &s);
+  EXPECT_EQ(s.left, (std::vector<float>{0, 0, 0}));  // nothing recorded yet: silence
+  const int16_t a[] = {1, -1, 2, -2};
+  ring.push(a, 2);
+  ring.latest(3, &s);
+  EXPECT_EQ(s.left, (std::vector<float>{0, 1, 2}));
+  EXPECT_EQ(s.right, (std::vector<float>{0, -1, -2}));
+  const int16_t b[] = {3, -3, 4, -4, 5, -5};
+  ring.push(b, 3);     // five written into four places: the oldest is gone
+  ring.latest(9, &s);  // no more than the ring holds
+  EXPECT_EQ(s.left, (std::vector<float>{2, 3, 4, 5}));
+  EXPECT_EQ(s.right, (std::vector<float>{-2, -3, -4, -5}));
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
-// The play clock between the audio thread, which takes chunks and reports
-// playback, and the drawing thread, which reads, seeks and pauses.
+// The live command's shared state: the play clock between the audio thread,
+// which takes chunks and reports playback, and the drawing thread, which
+// reads, seeks and pauses; the capture ring between the recording thread and
+// the drawing thread.
+#include "Capture.h"
 #include "PlayClock.h"
 
 #include <gtest/gtest.h>
@@ -111,6 +114,37 @@ TEST(PlayClockThreads, ReadsSeeksAndPausesWhileTheAudioThreadWrites) {
   output.waitForGranted();
   ASSERT_TRUE(output.reachedEnd());
   EXPECT_EQ(clock.position(now()), kEnd);
+}
+
+TEST(SampleRingThreads, ReadersSeeConsecutiveNewestSamples) {
+  // Each sample carries its own index (left) and its negation (right), so a
+  // torn or misordered read shows as a gap or a mismatch.
+  tw::SampleRing ring(4096);
+  constexpr int kChunk = 256, kFrames = kChunk * 800;
+  std::thread writer([&] {
+    int16_t buf[kChunk * 2];
+    for (int k = 0; k < kFrames; k += kChunk) {
+      for (int i = 0; i < kChunk; ++i) {
+        const int16_t v = int16_t((k + i) % 30000);
+        buf[2 * i] = v;
+        buf[2 * i + 1] = int16_t(-v);
+      }
+      ring.push(buf, kChunk);
+    }
+  });
+  tw::Sound s;
+  for (int n = 0; n < 3000 && ring.written() < kFrames; ++n) {
+    ring.latest(1025, &s);
+    ASSERT_EQ(s.left.size(), 1025u);
+    for (size_t i = 0; i < s.left.size(); ++i) ASSERT_EQ(s.right[i], -s.left[i]);
+    for (size_t i = 1; i < s.left.size(); ++i) {
+      if (s.left[i - 1] == 0 && s.left[i] == 0) continue;  // before anything was written
+      ASSERT_EQ(int(s.left[i]), (int(s.left[i - 1]) + 1) % 30000) << i;
+    }
+  }
+  writer.join();
+  ring.latest(2, &s);
+  EXPECT_EQ(s.left[1], float((kFrames - 1) % 30000));
 }
 
 }  // namespace
