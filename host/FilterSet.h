@@ -31,7 +31,10 @@ class FilterSet {
   bool empty() const { return drivers_.empty(); }
   // The first filter's hostFactor (how much of the previous frame it keeps).
   float hostFactor() { return drivers_.empty() ? 0.f : drivers_.front()->filter().hostFactor; }
+  size_t size() const { return drivers_.size(); }
+  // Every filter in order, or filter i alone (to time each).
   void draw(SFrameInfo& record);
+  void draw(size_t i, SFrameInfo& record) { drivers_[i]->draw(record); }
 
  private:
   std::vector<std::unique_ptr<FilterDriver>> drivers_;

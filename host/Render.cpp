@@ -2,7 +2,7 @@
 
 #include "Analysis.h"
 #include "Fade.h"
-#include "FilterDriver.h"
+#include "FilterSet.h"
 #include "Image.h"
 #include "Recording.h"
 #include "Sinks.h"
@@ -48,10 +48,8 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
   }
   const FrameGeometry& g = o.geometry;
   for (const FilterInfo* f : o.filters)
-    if ((f->modes & g.pixelMode) == 0) {
-      *error = "filter \"" + f->name + "\" does not draw in " + modeNames(g.pixelMode) +
-               " mode; it draws in " + modeNames(f->modes) + " mode only (use --mode " +
-               ((f->modes & 1) ? "8" : "32") + ")";
+    if (std::string why = modeMismatch(*f, g.pixelMode); !why.empty()) {
+      *error = why;
       return false;
     }
 
@@ -95,33 +93,14 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
   }
 
   // The lifecycle, in the contract's order: directories, load, geometry and
-  // palettes, prepare. The drivers finish whatever stage remains on return.
+  // palettes, prepare. The set finishes whatever stage remains on return.
   const rgb_color* palette = tw_system_palette();
   const uint32* palette32 = tw_system_palette32();
-  std::vector<std::unique_ptr<FilterDriver>> drivers;
+  FilterSet filters;
   const int32 threadsBefore = tw_threads_running();
   // A filter is working in the background while a thread it started runs.
   auto working = [threadsBefore] { return tw_threads_running() > threadsBefore; };
-  for (const FilterInfo* f : o.filters) {
-    CFilter* filter = f->addon->create(f->index);
-    if (filter == nullptr) {
-      *error = "add-on " + f->addon->name() + " no longer makes filter " + std::to_string(f->index);
-      return false;
-    }
-    auto d = std::make_unique<FilterDriver>(filter);
-    d->setDirectories(o.dirs.base, o.dirs.data, o.dirs.image);
-    if (!d->load()) {
-      *error = "filter \"" + f->name + "\" failed to load";
-      return false;
-    }
-    drivers.push_back(std::move(d));
-  }
-  for (size_t i = 0; i < drivers.size(); ++i)
-    if (!drivers[i]->prepare(g, palette, palette32)) {
-      *error = "filter \"" + o.filters[i]->name + "\" failed to prepare for a " + std::to_string(g.width) +
-               " x " + std::to_string(g.height) + " " + modeNames(g.pixelMode) + " frame";
-      return false;
-    }
+  if (!filters.start(o.filters, o.dirs, g, error)) return false;
   const bool background = working();
   if (o.pace == Pace::Auto && background)
     std::fprintf(stderr,
@@ -130,7 +109,7 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
   const double warmUp = o.warmUp + (background ? o.backgroundWarmUp : 0);
   if (warmUp > 0) std::this_thread::sleep_for(std::chrono::duration<double>(warmUp));
   if (background) frames = std::max(frames, std::min(available, frameCountFor(o.backgroundSeconds, fps)));
-  const float factor = o.persistence ? *o.persistence : drivers.front()->filter().hostFactor;
+  const float factor = o.persistence ? *o.persistence : filters.hostFactor();
   const Fade fade(factor, palette);
 
   AudioSpan audio;
@@ -166,7 +145,7 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
   Frame frame(g);
   frame.clear();
   SoundFrame sound;
-  std::vector<double> total(drivers.size(), 0), worst(drivers.size(), 0);
+  std::vector<double> total(filters.size(), 0), worst(filters.size(), 0);
   std::vector<long> sheetAt;
   std::vector<SheetTile> tiles;
   if (!o.sheet.empty())
@@ -210,9 +189,9 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
     if (!o.record.empty() && !recorder.write(sound, &why)) return fail(why);
     fade.apply(frame);
     sound.copyTo(frame.info());
-    for (size_t i = 0; i < drivers.size(); ++i) {
+    for (size_t i = 0; i < filters.size(); ++i) {
       const auto a = Clock::now();
-      drivers[i]->draw(frame.info());
+      filters.draw(i, frame.info());
       const double us = std::chrono::duration<double, std::micro>(Clock::now() - a).count();
       total[i] += us;
       worst[i] = std::max(worst[i], us);
@@ -231,9 +210,7 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
     }
     if (o.progress && (n % step == 0)) showProgress(n, frames, false);
   }
-  for (auto& d : drivers) d->terminate();
-  for (auto& d : drivers) d->unload();
-  drivers.clear();
+  filters.stop();
   result->wallSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
   if (o.progress) showProgress(frames, frames, true);
 
