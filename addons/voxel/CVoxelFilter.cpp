@@ -33,16 +33,18 @@ inline int sampleMap(const uint8* map, int px, int py) {
   return top * 256 + (bottom - top) * fy;
 }
 
-// The same sample of the packed map: depth and shade together.
-inline int64 samplePacked(const uint64* map, int px, int py) {
-  const int cx = (px >> 16) & 255, cy = (py >> 16) & 255;
-  const int fx = (px >> 8) & 255, fy = (py >> 8) & 255;
-  const int cx1 = (cx + 1) & 255;
-  const uint64* r0 = map + (cy << 8);
-  const uint64* r1 = map + (((cy + 1) & 255) << 8);
-  const int64 a = int64(r0[cx]), b = int64(r1[cx]);
-  const int64 top = a * 256 + (int64(r0[cx1]) - a) * fx;
-  const int64 bottom = b * 256 + (int64(r1[cx1]) - b) * fx;
+// The same sample of the packed map: height and shade together. The map's
+// rows are kPackedStride cells apart and carry a copy of their first cell
+// after the last, and row 0 is copied after row 255, so the four corners lie
+// at fixed offsets from the first: the wrap costs no masking per corner.
+constexpr int kPackedStride = 257;
+inline int64 samplePacked(const uint64* map, uint32 px, uint32 py) {
+  const uint32 cx = (px >> 16) & 255, cy = (py >> 16) & 255;
+  const int64 fx = (px >> 8) & 255, fy = (py >> 8) & 255;
+  const uint64* r0 = map + (cy * kPackedStride + cx);
+  const int64 a = int64(r0[0]), b = int64(r0[kPackedStride]);
+  const int64 top = a * 256 + (int64(r0[1]) - a) * fx;
+  const int64 bottom = b * 256 + (int64(r0[kPackedStride + 1]) - b) * fx;
   return top * 256 + (bottom - top) * fy;
 }
 
@@ -109,7 +111,7 @@ bool CVoxelFilter::load() {
   }
   if (!buffers_) {
     buffers_.reset(new (std::nothrow) uint8[size_t(2 * kMapBytes + variant.rows * kColumns)]());
-    packed_.reset(new (std::nothrow) uint64[size_t(kMapBytes)]());
+    packed_.reset(new (std::nothrow) uint64[size_t(kPackedStride * kPackedStride)]());
     if (!buffers_ || !packed_) {
       buffers_.reset();
       packed_.reset();
@@ -188,8 +190,14 @@ void CVoxelFilter::ComputeMap() {
 }
 
 void CVoxelFilter::packMaps(int first, int last) {
-  for (int i = first << 8; i < (last + 1) << 8; ++i)
-    packed_[i] = uint64(heightMap[i]) | uint64(shadeMap[i]) << 32;
+  uint64* const map = packed_.get();
+  for (int y = first; y <= last; ++y) {
+    uint64* row = map + y * kPackedStride;
+    for (int x = 0; x < 256; ++x) row[x] = uint64(heightMap[y << 8 | x]) | uint64(shadeMap[y << 8 | x]) << 32;
+    row[256] = row[0];
+  }
+  // The copy of row 0 after row 255, its own wrapped cell included.
+  if (first == 0) std::copy(map, map + kPackedStride, map + 256 * kPackedStride);
 }
 
 void CVoxelFilter::ComputeVoxel(int x, int y, float heading) {
@@ -220,15 +228,24 @@ void CVoxelFilter::Line(int x0, int y0, int x1, int y1, int eye, int scale) {
   const int dx = (x1 - x0) / kColumns, dy = (y1 - y0) / kColumns;
   const int last = variant.rows - 1;
   const uint64* const map = packed_.get();
-  int px = x0, py = y0;
-  for (int i = 0; i < kColumns; ++i, px += dx, py += dy) {
+  // First every column's sample and row, then the spans: apart, the samples
+  // overlap their loads, and the visibility test, which no predictor can
+  // guess, costs only itself instead of stalling the loads behind it.
+  int rowOf[kColumns], shadeOf[kColumns];
+  // The positions step as the accumulated int sums would, in wrapping
+  // arithmetic.
+  uint32 px = uint32(x0), py = uint32(y0);
+  for (int i = 0; i < kColumns; ++i, px += uint32(dx), py += uint32(dy)) {
+    const int64 both = samplePacked(map, px, py);
+    const int h = int(both & 0xFFFFFF) >> 16;
+    shadeOf[i] = int(both >> 32);
+    rowOf[i] = (((h - eye) * scale) >> 11) + kHorizon;
+  }
+  for (int i = 0; i < kColumns; ++i) {
     const int top = columnTop[i];
     // A full column draws nothing more: no row lies above 0.
     if (top == 0) continue;
-    const int64 both = samplePacked(map, px, py);
-    const int h = int(both & 0xFFFFFF) >> 16;
-    const int c = int(both >> 32);
-    const int row = (((h - eye) * scale) >> 11) + kHorizon;
+    const int row = rowOf[i], c = shadeOf[i];
     if (row < top) {
       // A vertical ramp from the previous slice's shade at the bottom to this
       // one's at the top; the row the slice reaches is not written.

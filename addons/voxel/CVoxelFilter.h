@@ -136,7 +136,8 @@ class CVoxelFilter : public CFilter {
   std::unique_ptr<uint8[]> buffers_;  // heightMap, shadeMap and voxelFrame in one block
   // Each cell's depth in bits 0…7 and its shade in bits 32…39: one bilinear
   // sample of this map is the two samples at once, the depth's in bits 0…23
-  // and the shade's from bit 32 (neither can carry into the other).
+  // and the shade's from bit 32 (neither can carry into the other). 257 × 257
+  // cells: each row, and the map, end with a copy of their first.
   std::unique_ptr<uint64[]> packed_;
 };
 
