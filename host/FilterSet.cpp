@@ -24,6 +24,7 @@ bool FilterSet::start(const std::vector<const FilterInfo*>& filters, const HostD
     d->setDirectories(dirs.base, dirs.data, dirs.image);
     if (!d->load()) {
       *error = "filter \"" + f->name + "\" failed to load";
+      d.reset();  // the refused one goes first, then those that loaded
       stop();
       return false;
     }

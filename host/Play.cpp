@@ -221,8 +221,8 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
 
   // Replaces the running filters with the catalogue's next (or previous) one.
   auto switchFilter = [&](int step) {
+    if (o.catalog == nullptr || o.catalog->filters.empty()) return;
     const auto& all = o.catalog->filters;
-    if (all.empty()) return;
     size_t at = 0;
     for (size_t i = 0; i < all.size(); ++i)
       if (&all[i] == current.front()) at = i;
@@ -245,6 +245,9 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
       std::fprintf(stderr, "tidewave: %s (%s)\n", f.name.c_str(), modeNames(g.pixelMode).c_str());
       return;
     }
+    // Every other one refused: back to what ran (it started before).
+    std::string why;
+    if (!filters.start(current, o.dirs, g, &why)) std::fprintf(stderr, "tidewave: %s\n", why.c_str());
     std::fprintf(stderr, "tidewave: no other filter would start\n");
   };
 
