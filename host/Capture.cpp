@@ -1,5 +1,7 @@
 #include "Capture.h"
 
+#include "PulseFormat.h"
+
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
@@ -41,10 +43,7 @@ int64_t SampleRing::written() const {
 }
 
 std::unique_ptr<Capture> Capture::open(const std::string& source, int sampleRate, std::string* error) {
-  pa_sample_spec format{};
-  format.format = PA_SAMPLE_S16LE;
-  format.rate = uint32_t(sampleRate);
-  format.channels = 2;
+  const PulseFormat format = stereo16(sampleRate);
   // Small fragments, so that each frame sees sound a few milliseconds old.
   pa_buffer_attr buffer{};
   buffer.maxlength = uint32_t(-1);

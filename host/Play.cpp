@@ -30,7 +30,7 @@ constexpr int kCaptureRate = 44100;
 // Live sound has no end; the clock only paces the frames.
 constexpr int64_t kLiveEnd = int64_t(1) << 52;
 
-// The frame scaled into the window's output, keeping its aspect, centred.
+// The frame scaled into the window's output, keeping its proportions, centred.
 SDL_Rect fitInto(int outW, int outH, int w, int h) {
   SDL_Rect r{0, 0, outW, outH};
   if (int64_t(outW) * h > int64_t(outH) * w) {
@@ -50,7 +50,7 @@ class Window {
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
     if (window_) SDL_DestroyWindow(window_);
-    if (video_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (video_) SDL_Quit();
   }
 
   bool open(int w, int h, std::string* error) {

@@ -1,5 +1,7 @@
 #include "Playback.h"
 
+#include "PulseFormat.h"
+
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
@@ -24,10 +26,7 @@ constexpr double kBufferSeconds = 0.08;
 }  // namespace
 
 std::unique_ptr<Playback> Playback::open(const Sound& sound, std::string* error) {
-  pa_sample_spec format{};
-  format.format = PA_SAMPLE_S16LE;
-  format.rate = uint32_t(sound.sampleRate);
-  format.channels = 2;
+  const PulseFormat format = stereo16(sound.sampleRate);
   pa_buffer_attr buffer{};
   buffer.maxlength = uint32_t(-1);
   buffer.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(kBufferSeconds * 1e6), &format));
