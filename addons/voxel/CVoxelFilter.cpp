@@ -6,6 +6,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 constexpr int32 kMapBytes = CVoxelFilter::kMapCells;
@@ -47,6 +51,64 @@ inline int64 samplePacked(const uint64* map, uint32 px, uint32 py) {
   const int64 bottom = b * 256 + (int64(r0[kPackedStride + 1]) - b) * fx;
   return top * 256 + (bottom - top) * fy;
 }
+
+#if defined(__x86_64__)
+// Row and shade of eight columns at once, exactly as samplePacked and Line
+// compute them: 32-bit lanes hold every partial sum (below 2^24), and the
+// lane positions step in the same wrapping arithmetic.
+__attribute__((target("avx2"))) inline __m256i bilinear8(__m256i a, __m256i a1, __m256i b, __m256i b1,
+                                                         __m256i fx, __m256i fy) {
+  const __m256i top =
+      _mm256_add_epi32(_mm256_slli_epi32(a, 8), _mm256_mullo_epi32(_mm256_sub_epi32(a1, a), fx));
+  const __m256i bottom =
+      _mm256_add_epi32(_mm256_slli_epi32(b, 8), _mm256_mullo_epi32(_mm256_sub_epi32(b1, b), fx));
+  return _mm256_add_epi32(_mm256_slli_epi32(top, 8), _mm256_mullo_epi32(_mm256_sub_epi32(bottom, top), fy));
+}
+
+__attribute__((target("avx2"))) void sampleSliceAvx2(const uint32* map, uint32 x0, uint32 y0, uint32 dx,
+                                                     uint32 dy, int eye, int scale, int* rowOf,
+                                                     int* shadeOf) {
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  __m256i px =
+      _mm256_add_epi32(_mm256_set1_epi32(int(x0)), _mm256_mullo_epi32(lane, _mm256_set1_epi32(int(dx))));
+  __m256i py =
+      _mm256_add_epi32(_mm256_set1_epi32(int(y0)), _mm256_mullo_epi32(lane, _mm256_set1_epi32(int(dy))));
+  const __m256i stepX = _mm256_set1_epi32(int(dx * 8)), stepY = _mm256_set1_epi32(int(dy * 8));
+  const __m256i low = _mm256_set1_epi32(255), eyeV = _mm256_set1_epi32(eye);
+  const __m256i scaleV = _mm256_set1_epi32(scale), horizon = _mm256_set1_epi32(kHorizon);
+  const int* const base = reinterpret_cast<const int*>(map);
+  for (int i = 0; i < kColumns; i += 8) {
+    const __m256i cx = _mm256_and_si256(_mm256_srli_epi32(px, 16), low);
+    const __m256i cy = _mm256_and_si256(_mm256_srli_epi32(py, 16), low);
+    const __m256i fx = _mm256_and_si256(_mm256_srli_epi32(px, 8), low);
+    const __m256i fy = _mm256_and_si256(_mm256_srli_epi32(py, 8), low);
+    const __m256i cell =
+        _mm256_add_epi32(_mm256_add_epi32(_mm256_slli_epi32(cy, 8), cy), cx);  // cy × 257 + cx
+    const __m256i a = _mm256_i32gather_epi32(base, cell, 4);
+    const __m256i a1 = _mm256_i32gather_epi32(base + 1, cell, 4);
+    const __m256i b = _mm256_i32gather_epi32(base + kPackedStride, cell, 4);
+    const __m256i b1 = _mm256_i32gather_epi32(base + kPackedStride + 1, cell, 4);
+    const __m256i depth = bilinear8(_mm256_and_si256(a, low), _mm256_and_si256(a1, low),
+                                    _mm256_and_si256(b, low), _mm256_and_si256(b1, low), fx, fy);
+    const __m256i shade = bilinear8(_mm256_srli_epi32(a, 16), _mm256_srli_epi32(a1, 16),
+                                    _mm256_srli_epi32(b, 16), _mm256_srli_epi32(b1, 16), fx, fy);
+    const __m256i h = _mm256_srli_epi32(depth, 16);
+    const __m256i row = _mm256_add_epi32(
+        _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(h, eyeV), scaleV), 11), horizon);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rowOf + i), row);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(shadeOf + i), shade);
+    px = _mm256_add_epi32(px, stepX);
+    py = _mm256_add_epi32(py, stepY);
+  }
+}
+
+bool avx2Available() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") && std::getenv("TW_VOXEL_SCALAR") == nullptr;
+}
+#else
+bool avx2Available() { return false; }
+#endif
 
 // Exact quotients n / d toward zero for |n| < 2^24 and 1 ≤ d < 4096 by a
 // multiply: the error of floor(2^40 / d) + 1 stays below 2^-16, less than the
@@ -90,7 +152,7 @@ int voxel_random_subdivide(int, int, int cornerMean, int range) {
   return std::rand() % range + cornerMean - range / 2;
 }
 
-CVoxelFilter::CVoxelFilter(const SVoxelVariant& v) : variant(v) {
+CVoxelFilter::CVoxelFilter(const SVoxelVariant& v) : variant(v), vectorSampling_(avx2Available()) {
   std::fill(std::begin(columnTop), std::end(columnTop), v.rows);
   std::fill(std::begin(columnColour), std::end(columnColour), -1);
 }
@@ -111,10 +173,15 @@ bool CVoxelFilter::load() {
   }
   if (!buffers_) {
     buffers_.reset(new (std::nothrow) uint8[size_t(2 * kMapBytes + variant.rows * kColumns)]());
-    packed_.reset(new (std::nothrow) uint64[size_t(kPackedStride * kPackedStride)]());
-    if (!buffers_ || !packed_) {
+    constexpr size_t cells = size_t(kPackedStride * kPackedStride);
+    if (vectorSampling_)
+      packed32_.reset(new (std::nothrow) uint32[cells]());
+    else
+      packed_.reset(new (std::nothrow) uint64[cells]());
+    if (!buffers_ || (!packed_ && !packed32_)) {
       buffers_.reset();
       packed_.reset();
+      packed32_.reset();
       return false;
     }
   }
@@ -189,15 +256,26 @@ void CVoxelFilter::ComputeMap() {
   packMaps(0, 255);
 }
 
-void CVoxelFilter::packMaps(int first, int last) {
-  uint64* const map = packed_.get();
+namespace {
+
+template <typename Cell, int ShadeShift>
+void pack(Cell* map, const uint8* heights, const uint8* shades, int first, int last) {
   for (int y = first; y <= last; ++y) {
-    uint64* row = map + y * kPackedStride;
-    for (int x = 0; x < 256; ++x) row[x] = uint64(heightMap[y << 8 | x]) | uint64(shadeMap[y << 8 | x]) << 32;
+    Cell* row = map + y * kPackedStride;
+    for (int x = 0; x < 256; ++x) row[x] = Cell(heights[y << 8 | x]) | Cell(shades[y << 8 | x]) << ShadeShift;
     row[256] = row[0];
   }
   // The copy of row 0 after row 255, its own wrapped cell included.
   if (first == 0) std::copy(map, map + kPackedStride, map + 256 * kPackedStride);
+}
+
+}  // namespace
+
+void CVoxelFilter::packMaps(int first, int last) {
+  if (packed32_)
+    pack<uint32, 16>(packed32_.get(), heightMap, shadeMap, first, last);
+  else
+    pack<uint64, 32>(packed_.get(), heightMap, shadeMap, first, last);
 }
 
 void CVoxelFilter::ComputeVoxel(int x, int y, float heading) {
@@ -227,19 +305,26 @@ void CVoxelFilter::ComputeVoxel(int x, int y, float heading) {
 void CVoxelFilter::Line(int x0, int y0, int x1, int y1, int eye, int scale) {
   const int dx = (x1 - x0) / kColumns, dy = (y1 - y0) / kColumns;
   const int last = variant.rows - 1;
-  const uint64* const map = packed_.get();
   // First every column's sample and row, then the spans: apart, the samples
   // overlap their loads, and the visibility test, which no predictor can
   // guess, costs only itself instead of stalling the loads behind it.
   int rowOf[kColumns], shadeOf[kColumns];
   // The positions step as the accumulated int sums would, in wrapping
   // arithmetic.
-  uint32 px = uint32(x0), py = uint32(y0);
-  for (int i = 0; i < kColumns; ++i, px += uint32(dx), py += uint32(dy)) {
-    const int64 both = samplePacked(map, px, py);
-    const int h = int(both & 0xFFFFFF) >> 16;
-    shadeOf[i] = int(both >> 32);
-    rowOf[i] = (((h - eye) * scale) >> 11) + kHorizon;
+  if (vectorSampling_) {
+#if defined(__x86_64__)
+    sampleSliceAvx2(packed32_.get(), uint32(x0), uint32(y0), uint32(dx), uint32(dy), eye, scale, rowOf,
+                    shadeOf);
+#endif
+  } else {
+    const uint64* const map = packed_.get();
+    uint32 px = uint32(x0), py = uint32(y0);
+    for (int i = 0; i < kColumns; ++i, px += uint32(dx), py += uint32(dy)) {
+      const int64 both = samplePacked(map, px, py);
+      const int h = int(both & 0xFFFFFF) >> 16;
+      shadeOf[i] = int(both >> 32);
+      rowOf[i] = (((h - eye) * scale) >> 11) + kHorizon;
+    }
   }
   for (int i = 0; i < kColumns; ++i) {
     const int top = columnTop[i];

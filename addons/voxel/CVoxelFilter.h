@@ -139,6 +139,11 @@ class CVoxelFilter : public CFilter {
   // and the shade's from bit 32 (neither can carry into the other). 257 × 257
   // cells: each row, and the map, end with a copy of their first.
   std::unique_ptr<uint64[]> packed_;
+  // On processors with AVX2 (unless TW_VOXEL_SCALAR is set in the
+  // environment), eight columns are sampled at once from this map instead:
+  // depth in bits 0…7, shade in bits 16…23, the same 257 × 257 layout.
+  bool vectorSampling_ = false;
+  std::unique_ptr<uint32[]> packed32_;
 };
 
 // The random midpoint rule: a displacement drawn from rand() over the range,
