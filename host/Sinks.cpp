@@ -87,6 +87,9 @@ class PngSequenceSink : public FrameSink {
   RgbImage rgb_;
 };
 
+FILE* streamTarget = nullptr;
+FILE* streamOut() { return streamTarget ? streamTarget : stdout; }
+
 class Y4mSink : public FrameSink {
  public:
   bool begin(const FrameGeometry& g, double fps, std::string* error) override {
@@ -94,7 +97,7 @@ class Y4mSink : public FrameSink {
     // Frame rate as a fraction: whole numbers exactly, others to 1/1000.
     const long num = std::lround(fps * 1000);
     const long den = num % 1000 == 0 ? 1 : 1000;
-    if (std::fprintf(stdout, "YUV4MPEG2 W%d H%d F%ld:%ld Ip A1:1 C420jpeg\n", g.width, g.height,
+    if (std::fprintf(streamOut(), "YUV4MPEG2 W%d H%d F%ld:%ld Ip A1:1 C420jpeg\n", g.width, g.height,
                      den == 1 ? num / 1000 : num, den) < 0) {
       *error = "cannot write to standard output";
       return false;
@@ -131,8 +134,8 @@ class Y4mSink : public FrameSink {
         V[size_t(y) * size_t(cw) + size_t(x)] =
             uint8(std::clamp(128 + 0.5 * r - 0.418688 * gg - 0.081312 * b, 0.0, 255.0));
       }
-    if (std::fputs("FRAME\n", stdout) < 0 ||
-        std::fwrite(plane_.data(), 1, plane_.size(), stdout) != plane_.size()) {
+    if (std::fputs("FRAME\n", streamOut()) < 0 ||
+        std::fwrite(plane_.data(), 1, plane_.size(), streamOut()) != plane_.size()) {
       *error = "cannot write to standard output";
       return false;
     }
@@ -140,13 +143,13 @@ class Y4mSink : public FrameSink {
     return true;
   }
   bool finish(std::string* error) override {
-    if (std::fflush(stdout) != 0) {
+    if (std::fflush(streamOut()) != 0) {
       *error = "cannot write to standard output";
       return false;
     }
     return true;
   }
-  void abort() override { std::fflush(stdout); }
+  void abort() override { std::fflush(streamOut()); }
   std::string describe() const override { return std::to_string(frames_) + " frames as YUV4MPEG2 on stdout"; }
 
  private:
@@ -294,6 +297,8 @@ std::string findFfmpeg() {
   }
   return "";
 }
+
+void setStreamOutput(FILE* out) { streamTarget = out; }
 
 std::unique_ptr<FrameSink> makeSink(const std::string& target, const AudioSpan& audio, std::string* error) {
   if (target == "null") return std::make_unique<NullSink>();

@@ -7,6 +7,7 @@
 #include "Frame.h"
 #include "Sound.h"
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -40,6 +41,11 @@ std::unique_ptr<FrameSink> makeSink(const std::string& target, const AudioSpan& 
 // The file name of frame `index` of a PNG pattern; false when the pattern has
 // no single %d field (an optional zero flag and width allowed).
 bool formatFrameName(const std::string& pattern, long index, std::string* out);
+
+// Where the "-" sink writes its stream: standard output unless set. The
+// program moves its standard output aside for the stream and points stdout
+// at stderr, so that what add-ons print cannot corrupt it.
+void setStreamOutput(FILE* out);
 
 // The path of the ffmpeg program, or empty when there is none on PATH.
 std::string findFfmpeg();

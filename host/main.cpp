@@ -216,6 +216,15 @@ int main(int argc, char** argv) {
   }
 
   if (*renderCmd) {
+    if (output == "-") {
+      // The stream gets standard output to itself: anything else printed
+      // there (add-ons print progress) goes to stderr instead.
+      std::fflush(stdout);
+      const int stream = dup(1);
+      FILE* out = stream >= 0 ? fdopen(stream, "wb") : nullptr;
+      if (out == nullptr || dup2(2, 1) < 0) return failWith("cannot set up standard output for the stream");
+      tw::setStreamOutput(out);
+    }
     tw::RenderOptions o;
     std::string why;
     if (!parseSize(sizeText, &o.geometry, &why)) return failWith(why);
@@ -288,7 +297,9 @@ int main(int argc, char** argv) {
     tw::PlayResult result;
     if (!tw::play(o, &result, &why)) return failWith(why);
     std::fprintf(stderr, "%ld frames over %.2f s of sound%s\n", result.frames, result.soundSeconds,
-                 !o.capture.empty() ? " (live)" : result.audio ? "" : " (no audio)");
+                 !o.capture.empty() ? " (live)"
+                 : result.audio     ? ""
+                                    : " (no audio)");
     return 0;
   }
 

@@ -87,6 +87,23 @@ TEST(Cli, PacesToRealTimeOnlyWhileAFilterWorksInTheBackground) {
   EXPECT_NE(tidewave(render + " --pace slow").rc, 0);
 }
 
+TEST(Cli, StreamOnStdoutStaysCleanWhenAddOnsPrint) {
+  // 3 frames of 320 x 200 at 30 fps; the probe prints on every load.
+  const std::string cmd = "TW_PROBE_CHATTER=1 " + std::string(TW_TIDEWAVE) + " " + kProbe +
+                          " render --filter testprobe --fps 30 --seconds 0.1 --size 320x200 -o - 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string out;
+  char buf[65536];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  ASSERT_EQ(pclose(p), 0);
+  const std::string header = "YUV4MPEG2 W320 H200 F30:1 Ip A1:1 C420jpeg\n";
+  const size_t frameBytes = 6 + 320 * 200 + 2 * 160 * 100;
+  ASSERT_EQ(out.size(), header.size() + 3 * frameBytes);
+  EXPECT_EQ(out.compare(0, header.size(), header), 0);
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(out.compare(header.size() + k * frameBytes, 6, "FRAME\n"), 0) << k;
+}
+
 TEST(Cli, ListShowsDescriptorAndParameters) {
   const Result r = tidewave(kProbe + " list");
   ASSERT_EQ(r.rc, 0) << r.out;

@@ -34,6 +34,8 @@ class CProbeFilter : public CFilter {
     const char* failAt = std::getenv("TW_PROBE_FAIL_LOAD");
     const bool refuse = failAt != nullptr && ++loads == std::atoi(failAt);
     note(refuse ? "load-refused" : "load", this);
+    // TW_PROBE_CHATTER set: prints to standard output, as some add-ons do.
+    if (std::getenv("TW_PROBE_CHATTER") != nullptr) std::printf("probe: loaded\n");
     return !refuse;
   }
   bool prepare() override {
