@@ -35,19 +35,98 @@ void frameToRgb(const Frame& frame, const uint32* palette32, RgbImage* out) {
   }
 }
 
-void frameToBgr0(const Frame& frame, const uint32* palette32, std::vector<uint8>* out) {
+namespace {
+
+// BT.601 in 16-bit fixed point: rows Y, U, V; columns R, G, B.
+struct YuvCoefficients {
+  int32 m[3][3];
+  int32 yOffset;
+};
+constexpr YuvCoefficients kFullRange = {
+    {{19595, 38470, 7471}, {-11059, -21709, 32768}, {32768, -27439, -5329}}, 0};
+constexpr YuvCoefficients kVideoRange = {
+    {{16829, 33039, 6416}, {-9714, -19071, 28784}, {28784, -24103, -4681}}, 16};
+
+uint8 toByte(int32 v) { return uint8(std::clamp(v, 0, 255)); }
+
+}  // namespace
+
+void frameToYuv420(const Frame& frame, const uint32* palette32, YuvRange range, std::vector<uint8>* out) {
+  const YuvCoefficients& k = range == YuvRange::Full ? kFullRange : kVideoRange;
   const FrameGeometry& g = frame.geometry();
-  out->resize(size_t(g.width) * size_t(g.height) * 4);
+  const int32 w = g.width, h = g.height, cw = (w + 1) / 2, ch = (h + 1) / 2;
+  out->resize(size_t(w) * size_t(h) + 2 * size_t(cw) * size_t(ch));
+  uint8* Y = out->data();
+  uint8* U = Y + size_t(w) * size_t(h);
+  uint8* V = U + size_t(cw) * size_t(ch);
   const size_t rowBytes = size_t(g.rowBytes());
-  for (int32 y = 0; y < g.height; ++y) {
-    const uint8* src = frame.pixels() + size_t(y) * rowBytes;
-    uint8* dst = out->data() + size_t(y) * size_t(g.width) * 4;
-    if (g.pixelMode == 2) {
-      std::memcpy(dst, src, size_t(g.width) * 4);
-      // The filters leave the top byte 0; keep it so whatever they wrote.
-      for (int32 x = 0; x < g.width; ++x) dst[size_t(x) * 4 + 3] = 0;
-    } else {
-      for (int32 x = 0; x < g.width; ++x) std::memcpy(dst + size_t(x) * 4, &palette32[src[x]], 4);
+  // A pixel's weighted Y, U and V sums before rounding; for indexed frames
+  // once per palette entry.
+  struct Parts {
+    int32 y, u, v;
+  };
+  auto partsOf = [&k](uint32 c) {
+    const int32 r = int32(c >> 16 & 255), gr = int32(c >> 8 & 255), b = int32(c & 255);
+    return Parts{k.m[0][0] * r + k.m[0][1] * gr + k.m[0][2] * b,
+                 k.m[1][0] * r + k.m[1][1] * gr + k.m[1][2] * b,
+                 k.m[2][0] * r + k.m[2][1] * gr + k.m[2][2] * b};
+  };
+  auto luma = [&k](const Parts& p) { return toByte(k.yOffset + ((p.y + 32768) >> 16)); };
+  // The mean of a block of 2^shift pixels, rounded to the nearest step.
+  auto chroma = [](int32 sum, int shift) { return toByte(128 + ((sum + (1 << (shift - 1))) >> shift)); };
+
+  auto convert = [&](auto pixel) {
+    for (int32 y = 0; y < h; ++y) {
+      const uint8* row = frame.pixels() + size_t(y) * rowBytes;
+      uint8* dst = Y + size_t(y) * size_t(w);
+      for (int32 x = 0; x < w; ++x) dst[x] = luma(pixel(row, x));
+    }
+    for (int32 y = 0; y < ch; ++y) {
+      const uint8* row0 = frame.pixels() + size_t(2 * y) * rowBytes;
+      const bool pair = 2 * y + 1 < h;
+      const uint8* row1 = pair ? row0 + rowBytes : row0;
+      for (int32 x = 0; x < cw; ++x) {
+        const bool two = 2 * x + 1 < w;
+        const int32 x1 = two ? 2 * x + 1 : 2 * x;
+        const Parts a = pixel(row0, 2 * x), b = pixel(row0, x1), c = pixel(row1, 2 * x), d = pixel(row1, x1);
+        // Missing pixels of an edge block repeat its others, so the sum
+        // of four always is four times the mean.
+        const int32 u = a.u + b.u + c.u + d.u, v = a.v + b.v + c.v + d.v;
+        U[size_t(y) * size_t(cw) + size_t(x)] = chroma(u, 18);
+        V[size_t(y) * size_t(cw) + size_t(x)] = chroma(v, 18);
+      }
+    }
+  };
+  if (g.pixelMode == 2) {
+    convert([&](const uint8* row, int32 x) {
+      uint32 c;
+      std::memcpy(&c, row + size_t(x) * 4, 4);
+      return partsOf(c);
+    });
+  } else {
+    // Indexed: every value comes from per-entry tables.
+    uint8 yOf[256];
+    int32 uOf[256], vOf[256];
+    for (int i = 0; i < 256; ++i) {
+      const Parts p = partsOf(palette32[i]);
+      yOf[i] = luma(p), uOf[i] = p.u, vOf[i] = p.v;
+    }
+    for (int32 y = 0; y < h; ++y) {
+      const uint8* row = frame.pixels() + size_t(y) * rowBytes;
+      uint8* dst = Y + size_t(y) * size_t(w);
+      for (int32 x = 0; x < w; ++x) dst[x] = yOf[row[x]];
+    }
+    for (int32 y = 0; y < ch; ++y) {
+      const uint8* row0 = frame.pixels() + size_t(2 * y) * rowBytes;
+      const uint8* row1 = 2 * y + 1 < h ? row0 + rowBytes : row0;
+      uint8* du = U + size_t(y) * size_t(cw);
+      uint8* dv = V + size_t(y) * size_t(cw);
+      for (int32 x = 0; x < cw; ++x) {
+        const int32 x0 = 2 * x, x1 = 2 * x + 1 < w ? 2 * x + 1 : 2 * x;
+        const uint8 a = row0[x0], b = row0[x1], c = row1[x0], d = row1[x1];
+        du[x] = chroma(uOf[a] + uOf[b] + uOf[c] + uOf[d], 18);
+        dv[x] = chroma(vOf[a] + vOf[b] + vOf[c] + vOf[d], 18);
+      }
     }
   }
 }

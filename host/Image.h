@@ -24,9 +24,12 @@ struct RgbImage {
 // The frame's pixels as RGB: 8-bit frames through palette32, 32-bit frames as
 // they are (0x00RRGGBB).
 void frameToRgb(const Frame& frame, const uint32* palette32, RgbImage* out);
-// The frame as 32-bit pixels in memory order blue, green, red, 0, one row
-// after the other without padding (what the video encoder reads).
-void frameToBgr0(const Frame& frame, const uint32* palette32, std::vector<uint8>* out);
+// The frame as planar YUV 4:2:0 (Y, then U, then V; chroma planes of
+// ceil(w/2) × ceil(h/2), each the mean of its 2 × 2 block), BT.601: full
+// range (Y 0…255, for YUV4MPEG2 "C420jpeg") or the video range (Y 16…235,
+// chroma 16…240, what H.264 and VP9 players expect of yuv420p).
+enum class YuvRange { Full, Video };
+void frameToYuv420(const Frame& frame, const uint32* palette32, YuvRange range, std::vector<uint8>* out);
 
 // Writes a PNG file beside the target and renames it into place, so that a
 // failure leaves no half-written file. False with a reason.

@@ -105,35 +105,7 @@ class Y4mSink : public FrameSink {
     return true;
   }
   bool write(const Frame& frame, const uint32* palette32, std::string* error) override {
-    frameToRgb(frame, palette32, &rgb_);
-    const int w = g_.width, h = g_.height, cw = (w + 1) / 2, ch = (h + 1) / 2;
-    plane_.resize(size_t(w) * size_t(h) + 2 * size_t(cw) * size_t(ch));
-    uint8* Y = plane_.data();
-    uint8* U = Y + size_t(w) * size_t(h);
-    uint8* V = U + size_t(cw) * size_t(ch);
-    // BT.601, full range, chroma as the mean of each 2 × 2 block.
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) {
-        const uint8* p = rgb_.at(x, y);
-        Y[size_t(y) * size_t(w) + size_t(x)] =
-            uint8(std::clamp(0.299 * p[0] + 0.587 * p[1] + 0.114 * p[2], 0.0, 255.0));
-      }
-    for (int y = 0; y < ch; ++y)
-      for (int x = 0; x < cw; ++x) {
-        double r = 0, gg = 0, b = 0;
-        int n = 0;
-        for (int dy = 0; dy < 2; ++dy)
-          for (int dx = 0; dx < 2; ++dx) {
-            const int sx = std::min(w - 1, 2 * x + dx), sy = std::min(h - 1, 2 * y + dy);
-            const uint8* p = rgb_.at(sx, sy);
-            r += p[0], gg += p[1], b += p[2], ++n;
-          }
-        r /= n, gg /= n, b /= n;
-        U[size_t(y) * size_t(cw) + size_t(x)] =
-            uint8(std::clamp(128 - 0.168736 * r - 0.331264 * gg + 0.5 * b, 0.0, 255.0));
-        V[size_t(y) * size_t(cw) + size_t(x)] =
-            uint8(std::clamp(128 + 0.5 * r - 0.418688 * gg - 0.081312 * b, 0.0, 255.0));
-      }
+    frameToYuv420(frame, palette32, YuvRange::Full, &plane_);
     if (std::fputs("FRAME\n", streamOut()) < 0 ||
         std::fwrite(plane_.data(), 1, plane_.size(), streamOut()) != plane_.size()) {
       *error = "cannot write to standard output";
@@ -154,7 +126,6 @@ class Y4mSink : public FrameSink {
 
  private:
   FrameGeometry g_;
-  RgbImage rgb_;
   std::vector<uint8> plane_;
   long frames_ = 0;
 };
@@ -178,14 +149,17 @@ class VideoSink : public FrameSink {
     if (ext == ".webm")
       codecs = "-c:v libvpx-vp9 -deadline realtime -cpu-used 8 -row-mt 1 -b:v 2M -c:a libopus -b:a 128k";
     else
-      codecs = "-c:v libx264 -preset veryfast -crf 20 -c:a aac -b:a 160k";
+      codecs = "-c:v libx264 -preset ultrafast -crf 20 -c:a aac -aac_coder fast -b:a 160k";
+    // The encoders want even sizes: an odd frame gets a black last row or column.
+    const std::string even = (g.width % 2 || g.height % 2) ? " -vf 'pad=ceil(iw/2)*2:ceil(ih/2)*2'" : "";
     char size[64], rate[64];
     std::snprintf(size, sizeof size, "%dx%d", g.width, g.height);
     std::snprintf(rate, sizeof rate, "%.6g", fps);
     const std::string cmd =
-        shellQuote(ffmpeg_) + " -nostdin -hide_banner -loglevel error -y -f rawvideo -pix_fmt bgr0 -s " +
+        shellQuote(ffmpeg_) + " -nostdin -hide_banner -loglevel error -y -f rawvideo -pix_fmt yuv420p -s " +
         size + " -framerate " + rate + " -i -" + (withAudio ? " -i " + shellQuote(wav_) : std::string()) +
-        " " + codecs + " -pix_fmt yuv420p" + (withAudio ? " -shortest" : "") + " " + shellQuote(tmp_);
+        " " + codecs + even + " -pix_fmt yuv420p -colorspace smpte170m -color_range tv" +
+        (withAudio ? " -shortest" : "") + " " + shellQuote(tmp_);
     pipe_ = popen(cmd.c_str(), "w");
     if (pipe_ == nullptr) {
       *error = "cannot start ffmpeg: " + std::string(std::strerror(errno));
@@ -195,7 +169,7 @@ class VideoSink : public FrameSink {
     return true;
   }
   bool write(const Frame& frame, const uint32* palette32, std::string* error) override {
-    frameToBgr0(frame, palette32, &buffer_);
+    frameToYuv420(frame, palette32, YuvRange::Video, &buffer_);
     if (std::fwrite(buffer_.data(), 1, buffer_.size(), pipe_) != buffer_.size()) {
       *error = "ffmpeg stopped reading frames (see its message above)";
       return false;

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 
 namespace tw {
@@ -38,6 +41,60 @@ TEST(Png, EightBitFrameRoundTripsThroughThePalette) {
   EXPECT_EQ(back.at(5, 4)[0], 0xDF);
   EXPECT_EQ(back.at(5, 4)[2], 0);
   EXPECT_EQ(back.at(0, 0)[1], 0);
+}
+
+// BT.601 values of a colour, straight from the matrix in doubles, rounded;
+// chroma of a mean colour.
+struct Expected {
+  int y, u, v;
+};
+Expected bt601(double r, double g, double b, YuvRange range) {
+  const double yy = 0.299 * r + 0.587 * g + 0.114 * b, u = (b - yy) / 1.772, v = (r - yy) / 1.402;
+  auto clamp = [](double x) { return int(std::lround(std::min(255.0, std::max(0.0, x)))); };
+  if (range == YuvRange::Full) return {clamp(yy), clamp(128 + u), clamp(128 + v)};
+  return {clamp(16 + yy * 219 / 255), clamp(128 + u * 224 / 255), clamp(128 + v * 224 / 255)};
+}
+
+TEST(Yuv, PlanesOfAnOddFrameInBothRangesAndModes) {
+  // 3 x 3, so the right column and the bottom row are blocks of their own:
+  //   red   red   white
+  //   red   red   black
+  //   white white red
+  const uint32 red = 0x00F80000, white = 0x00FFFFFF, black = 0;
+  const uint32 pixels[3][3] = {{red, red, white}, {red, red, black}, {white, white, red}};
+  FrameGeometry g;
+  g.width = 3, g.height = 3, g.pixelMode = 2, g.bytesPerRow = 16;  // padded rows
+  Frame frame32(g);
+  frame32.clear(0xAB);
+  // The same picture indexed: 42 is the palette's 0xF80000, 255 white here.
+  uint32 palette[256] = {};
+  palette[42] = red, palette[255] = white;
+  FrameGeometry g8 = g;
+  g8.pixelMode = 1, g8.bytesPerRow = 5;
+  Frame frame8(g8);
+  frame8.clear(0);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 3; ++x) {
+      std::memcpy(frame32.pixels() + y * 16 + x * 4, &pixels[y][x], 4);
+      frame8.pixels()[y * 5 + x] = pixels[y][x] == red ? 42 : pixels[y][x] == white ? 255 : 0;
+    }
+  for (const YuvRange range : {YuvRange::Full, YuvRange::Video}) {
+    const Expected r = bt601(248, 0, 0, range), w = bt601(255, 255, 255, range), k = bt601(0, 0, 0, range);
+    const Expected grey = bt601(127.5, 127.5, 127.5, range);
+    for (const Frame* f : {&frame32, &frame8}) {
+      std::vector<uint8> planes;
+      frameToYuv420(*f, palette, range, &planes);
+      ASSERT_EQ(planes.size(), 9u + 2 * 4);
+      const int ys[9] = {r.y, r.y, w.y, r.y, r.y, k.y, w.y, w.y, r.y};
+      for (int i = 0; i < 9; ++i) EXPECT_EQ(int(planes[i]), ys[i]) << "Y " << i;
+      // Blocks: the red square, white over black, white pair, red corner.
+      const Expected blocks[4] = {r, grey, w, r};
+      for (int b = 0; b < 4; ++b) {
+        EXPECT_NEAR(planes[9 + b], blocks[b].u, 1) << "U " << b;
+        EXPECT_NEAR(planes[13 + b], blocks[b].v, 1) << "V " << b;
+      }
+    }
+  }
 }
 
 TEST(Png, UnwritablePathFailsAndLeavesNothing) {
