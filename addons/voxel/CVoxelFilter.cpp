@@ -52,6 +52,14 @@ inline int64 samplePacked(const uint64* map, uint32 px, uint32 py) {
   return top * 256 + (bottom - top) * fy;
 }
 
+// One slice at every column: the row it reaches, its shade, the shade the
+// column had before it, and which columns it shows in (bit i % 8 of
+// visible[i / 8]).
+struct SliceSamples {
+  int32 row[kColumns], shade[kColumns], previous[kColumns];
+  uint8 visible[kColumns / 8];
+};
+
 #if defined(__x86_64__)
 // Row and shade of eight columns at once, exactly as samplePacked and Line
 // compute them: 32-bit lanes hold every partial sum (below 2^24), and the
@@ -66,8 +74,8 @@ __attribute__((target("avx2"))) inline __m256i bilinear8(__m256i a, __m256i a1, 
 }
 
 __attribute__((target("avx2"))) void sampleSliceAvx2(const uint32* map, uint32 x0, uint32 y0, uint32 dx,
-                                                     uint32 dy, int eye, int scale, int* rowOf,
-                                                     int* shadeOf) {
+                                                     uint32 dy, int eye, int scale, SliceSamples& out,
+                                                     const int32* columnTop, int32* columnColour) {
   const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   __m256i px =
       _mm256_add_epi32(_mm256_set1_epi32(int(x0)), _mm256_mullo_epi32(lane, _mm256_set1_epi32(int(dx))));
@@ -95,8 +103,17 @@ __attribute__((target("avx2"))) void sampleSliceAvx2(const uint32* map, uint32 x
     const __m256i h = _mm256_srli_epi32(depth, 16);
     const __m256i row = _mm256_add_epi32(
         _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(h, eyeV), scaleV), 11), horizon);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rowOf + i), row);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(shadeOf + i), shade);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.row + i), row);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.shade + i), shade);
+    // Visible: the column is not full and the slice reaches above its top.
+    // Every column that is not full takes this slice's shade.
+    const __m256i top = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columnTop + i));
+    const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columnColour + i));
+    const __m256i full = _mm256_cmpeq_epi32(top, _mm256_setzero_si256());
+    const __m256i visible = _mm256_andnot_si256(full, _mm256_cmpgt_epi32(top, row));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.previous + i), old);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(columnColour + i), _mm256_blendv_epi8(shade, old, full));
+    out.visible[i / 8] = uint8(_mm256_movemask_ps(_mm256_castsi256_ps(visible)));
     px = _mm256_add_epi32(px, stepX);
     py = _mm256_add_epi32(py, stepY);
   }
@@ -305,37 +322,39 @@ void CVoxelFilter::ComputeVoxel(int x, int y, float heading) {
 void CVoxelFilter::Line(int x0, int y0, int x1, int y1, int eye, int scale) {
   const int dx = (x1 - x0) / kColumns, dy = (y1 - y0) / kColumns;
   const int last = variant.rows - 1;
-  // First every column's sample and row, then the spans: apart, the samples
-  // overlap their loads, and the visibility test, which no predictor can
-  // guess, costs only itself instead of stalling the loads behind it.
-  int rowOf[kColumns], shadeOf[kColumns];
-  // The positions step as the accumulated int sums would, in wrapping
-  // arithmetic.
+  // First every column's sample, row and visibility, then the spans of the
+  // visible columns: apart, the samples overlap their loads, and the
+  // visibility test, which no predictor can guess, is a mask, not a branch.
+  SliceSamples in;
   if (vectorSampling_) {
 #if defined(__x86_64__)
-    sampleSliceAvx2(packed32_.get(), uint32(x0), uint32(y0), uint32(dx), uint32(dy), eye, scale, rowOf,
-                    shadeOf);
+    sampleSliceAvx2(packed32_.get(), uint32(x0), uint32(y0), uint32(dx), uint32(dy), eye, scale, in,
+                    columnTop, columnColour);
 #endif
   } else {
     const uint64* const map = packed_.get();
+    // The positions step as the accumulated int sums would, in wrapping
+    // arithmetic.
     uint32 px = uint32(x0), py = uint32(y0);
     for (int i = 0; i < kColumns; ++i, px += uint32(dx), py += uint32(dy)) {
       const int64 both = samplePacked(map, px, py);
       const int h = int(both & 0xFFFFFF) >> 16;
-      shadeOf[i] = int(both >> 32);
-      rowOf[i] = (((h - eye) * scale) >> 11) + kHorizon;
+      const int c = int(both >> 32), row = (((h - eye) * scale) >> 11) + kHorizon;
+      const int top = columnTop[i];
+      in.row[i] = row, in.shade[i] = c, in.previous[i] = columnColour[i];
+      // A full column (top 0) keeps its shade and shows nothing more.
+      if (top != 0) columnColour[i] = c;
+      const uint8 bit = uint8((top != 0 && row < top) << (i % 8));
+      in.visible[i / 8] = i % 8 ? uint8(in.visible[i / 8] | bit) : bit;
     }
   }
-  for (int i = 0; i < kColumns; ++i) {
-    const int top = columnTop[i];
-    // A full column draws nothing more: no row lies above 0.
-    if (top == 0) continue;
-    const int row = rowOf[i], c = shadeOf[i];
-    if (row < top) {
+  for (int group = 0; group < kColumns / 8; ++group)
+    for (uint32 bits = in.visible[group]; bits != 0; bits &= bits - 1) {
+      const int i = group * 8 + __builtin_ctz(bits);
+      const int top = columnTop[i], row = in.row[i], c = in.shade[i];
       // A vertical ramp from the previous slice's shade at the bottom to this
       // one's at the top; the row the slice reaches is not written.
-      if (columnColour[i] == -1) columnColour[i] = c;
-      const int p = columnColour[i];
+      const int p = in.previous[i] == -1 ? c : in.previous[i];
       const int step = divide(c - p, top - row);
       int j = top, v = p;
       if (top > last) {
@@ -347,8 +366,6 @@ void CVoxelFilter::Line(int x0, int y0, int x1, int y1, int eye, int scale) {
       for (; j > end; --j, dst -= kColumns, v += step) *dst = uint8(v >> kShadeShift);
       columnTop[i] = end;
     }
-    columnColour[i] = c;
-  }
 }
 
 // Output. Every form clears voxelFrame as it reads it (where it copies at
