@@ -119,6 +119,77 @@ __attribute__((target("avx2"))) void sampleSliceAvx2(const uint32* map, uint32 x
   }
 }
 
+// Eight lanes as eight bytes in lane order: values 0…255 (shades), or
+// masks 0 / -1 (signed, so that -1 stays all ones).
+__attribute__((target("avx2"))) inline __m128i inOrder(__m256i b) {
+  return _mm_unpacklo_epi32(_mm256_castsi256_si128(b), _mm256_extracti128_si256(b, 1));
+}
+__attribute__((target("avx2"))) inline __m128i bytes8(__m256i x) {
+  return inOrder(_mm256_packus_epi16(_mm256_packs_epi32(x, x), _mm256_setzero_si256()));
+}
+__attribute__((target("avx2"))) inline __m128i mask8(__m256i m) {
+  return inOrder(_mm256_packs_epi16(_mm256_packs_epi32(m, m), _mm256_setzero_si256()));
+}
+
+// num / den toward zero, four lanes.
+__attribute__((target("avx2"))) inline __m128i quotient4(__m128i num, __m128i den) {
+  return _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_cvtepi32_pd(num), _mm256_cvtepi32_pd(den)));
+}
+
+// The spans of one slice, eight columns at a time, as Line draws them one by
+// one: the ramp steps are the same quotients (toward zero; exact in double
+// for numerators below 2^24), and the group's rows are written top row to
+// bottom row with the columns a row does not cover blended back unchanged.
+__attribute__((target("avx2"))) void drawSpansAvx2(const SliceSamples& in, int32* columnTop, uint8* frame,
+                                                   int last) {
+  const __m256i laneBit = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+  const __m256i none = _mm256_set1_epi32(-1), zero = _mm256_setzero_si256(), lastV = _mm256_set1_epi32(last);
+  for (int group = 0; group < kColumns / 8; ++group) {
+    const uint32 bits = in.visible[group];
+    if (bits == 0) continue;
+    const int first = group * 8;
+    const __m256i visible =
+        _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(int(bits)), laneBit), laneBit);
+    const __m256i top = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columnTop + first));
+    const __m256i row = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in.row + first));
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in.shade + first));
+    const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in.previous + first));
+    const __m256i p = _mm256_blendv_epi8(old, c, _mm256_cmpeq_epi32(old, none));
+    // Hidden lanes divide by 1; their results are never written.
+    const __m256i d = _mm256_blendv_epi8(_mm256_set1_epi32(1), _mm256_sub_epi32(top, row), visible);
+    const __m256i n = _mm256_sub_epi32(c, p);
+    const __m256i step =
+        _mm256_set_m128i(quotient4(_mm256_extracti128_si256(n, 1), _mm256_extracti128_si256(d, 1)),
+                         quotient4(_mm256_castsi256_si128(n), _mm256_castsi256_si128(d)));
+    // The first row drawn (the frame's last row for a column still empty)
+    // and the shade there; the span ends above `end`.
+    const __m256i j = _mm256_min_epi32(top, lastV);
+    const __m256i v0 = _mm256_add_epi32(p, _mm256_mullo_epi32(step, _mm256_sub_epi32(top, j)));
+    const __m256i end = _mm256_max_epi32(row, zero);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(columnTop + first), _mm256_blendv_epi8(top, end, visible));
+    // The rows the group's visible spans cover, from the lowest on screen up.
+    alignas(32) int32 js[8], ends[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(js),
+                       _mm256_blendv_epi8(_mm256_set1_epi32(INT32_MIN), j, visible));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(ends),
+                       _mm256_blendv_epi8(_mm256_set1_epi32(INT32_MAX), end, visible));
+    const int rowFrom = *std::max_element(js, js + 8), rowTo = *std::min_element(ends, ends + 8);
+    // Lanes below their own first row carry a value wrapped to the step
+    // count; it is exact again by the time the lane is written.
+    __m256i v =
+        _mm256_add_epi32(v0, _mm256_mullo_epi32(step, _mm256_sub_epi32(j, _mm256_set1_epi32(rowFrom))));
+    for (int r = rowFrom; r > rowTo; --r, v = _mm256_add_epi32(v, step)) {
+      const __m256i rv = _mm256_set1_epi32(r);
+      const __m256i covered = _mm256_and_si256(
+          visible, _mm256_andnot_si256(_mm256_cmpgt_epi32(rv, j), _mm256_cmpgt_epi32(rv, end)));
+      uint8* dst = frame + r * kColumns + first;
+      const __m128i before = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst));
+      const __m128i shades = bytes8(_mm256_srai_epi32(v, kShadeShift));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_blendv_epi8(before, shades, mask8(covered)));
+    }
+  }
+}
+
 bool avx2Available() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2") && std::getenv("TW_VOXEL_SCALAR") == nullptr;
@@ -348,6 +419,9 @@ void CVoxelFilter::Line(int x0, int y0, int x1, int y1, int eye, int scale) {
       in.visible[i / 8] = i % 8 ? uint8(in.visible[i / 8] | bit) : bit;
     }
   }
+#if defined(__x86_64__)
+  if (vectorSampling_) return drawSpansAvx2(in, columnTop, voxelFrame, last);
+#endif
   for (int group = 0; group < kColumns / 8; ++group)
     for (uint32 bits = in.visible[group]; bits != 0; bits &= bits - 1) {
       const int i = group * 8 + __builtin_ctz(bits);
