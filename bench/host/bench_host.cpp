@@ -95,21 +95,31 @@ tw::RenderOptions ziduvRender(const Ziduv& z, double seconds, const std::string&
   return o;
 }
 
-void BM_RenderNullZiduv8(benchmark::State& state) {
-  static Ziduv z;
-  if (z.filter == nullptr) return state.SkipWithError("Ziduv is not built");
-  const tw::RenderOptions o = ziduvRender(z, 60, "null");
-  const double memset = yardstickNanos(640 * 480);
-  double wall = 0;
-  long frames = 0;
+// Runs the render once per benchmark iteration; its wall seconds and frames
+// in all, or false (the benchmark marked skipped) when a render fails.
+bool timedRenders(benchmark::State& state, const tw::RenderOptions& o, double* wall, long* frames) {
+  *wall = 0, *frames = 0;
   for (auto _ : state) {
     tw::RenderResult r;
     std::string why;
     const auto t0 = Clock::now();
-    if (!tw::render(o, &r, &why)) return state.SkipWithError(why.c_str());
-    wall += std::chrono::duration<double>(Clock::now() - t0).count();
-    frames += r.frames;
+    if (!tw::render(o, &r, &why)) {
+      state.SkipWithError(why.c_str());
+      return false;
+    }
+    *wall += std::chrono::duration<double>(Clock::now() - t0).count();
+    *frames += r.frames;
   }
+  return *wall > 0;
+}
+
+void BM_RenderNullZiduv8(benchmark::State& state) {
+  static Ziduv z;
+  if (z.filter == nullptr) return state.SkipWithError("Ziduv is not built");
+  const double memset = yardstickNanos(640 * 480);
+  double wall;
+  long frames;
+  if (!timedRenders(state, ziduvRender(z, 60, "null"), &wall, &frames)) return;
   state.counters["frames_per_s"] = double(frames) / wall;
   state.counters["memsets_per_frame"] = wall * 1e9 / double(frames) / memset;
 }
@@ -120,19 +130,12 @@ void BM_RenderH264Ziduv8(benchmark::State& state) {
   if (tw::findFfmpeg().empty()) return state.SkipWithError("ffmpeg is not installed");
   const std::filesystem::path out = std::filesystem::temp_directory_path() / "bench-host-ziduv.mp4";
   const double seconds = 30;
+  double wall;
+  long frames;
   const tw::RenderOptions o = ziduvRender(z, seconds, out.string());
-  double wall = 0;
-  int64_t runs = 0;
-  for (auto _ : state) {
-    tw::RenderResult r;
-    std::string why;
-    const auto t0 = Clock::now();
-    if (!tw::render(o, &r, &why)) return state.SkipWithError(why.c_str());
-    wall += std::chrono::duration<double>(Clock::now() - t0).count();
-    ++runs;
-  }
+  const bool ran = timedRenders(state, o, &wall, &frames);
   std::filesystem::remove(out);
-  state.counters["times_real_time"] = seconds * double(runs) / wall;
+  if (ran) state.counters["times_real_time"] = double(frames) / o.fps / wall;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The tidewave program as a user runs it: the lifecycle it drives (seen
 // through the probe add-on), its outputs, and its errors.
 #include "Image.h"
+#include "RunTidewave.h"
 
 #include <gtest/gtest.h>
 
@@ -17,22 +18,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int rc;
-  std::string out;  // stdout and stderr together
-};
-
+using tw::test::kProbe;
+using tw::test::Result;
 Result tidewave(const std::string& args, const std::string& env = "") {
-  const std::string cmd = env + " " + TW_TIDEWAVE + " " + args + " 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  Result r{-1, ""};
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int status = pclose(p);
-  r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  return tw::test::runTidewave(args, env);
 }
 
 fs::path scratch() {
@@ -40,8 +29,6 @@ fs::path scratch() {
   fs::create_directories(dir);
   return dir;
 }
-
-const std::string kProbe = std::string("--add-ons ") + TW_PROBE_DIR;
 
 std::vector<std::string> lines(const fs::path& file) {
   std::ifstream in(file);

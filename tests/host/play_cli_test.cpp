@@ -1,6 +1,7 @@
 // `tidewave play` as a user runs it, headless: SDL's dummy display and no
 // sound server, so the pictures follow the wall clock.
 #include <gtest/gtest.h>
+#include "RunTidewave.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,25 +17,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int rc;
-  std::string out;  // stdout and stderr together
-};
-
-Result tidewave(const std::string& args, const std::string& env) {
-  const std::string cmd = "env " + env + " " + TW_TIDEWAVE + " " + args + " 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  Result r{-1, ""};
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int status = pclose(p);
-  r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+using tw::test::kProbe;
+using tw::test::Result;
+Result tidewave(const std::string& args, const std::string& env = "") {
+  return tw::test::runTidewave(args, env);
 }
 
-const std::string kProbe = std::string("--add-ons ") + TW_PROBE_DIR;
 // No display but the dummy one, no sound server to find.
 const std::string kHeadless = "-u DISPLAY SDL_VIDEODRIVER=dummy PULSE_SERVER=unix:/nonexistent";
 
