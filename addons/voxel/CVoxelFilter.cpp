@@ -462,15 +462,24 @@ void CVoxelFilter::outputByWidth8(SFrameInfo& info) {
   }
 }
 
+namespace {
+
+// One picture row, each index twice, into `line`; the row is cleared for
+// the next picture.
+void takeDoubled(uint8* row, uint8* line) {
+  for (int32 i = 0; i < kColumns; ++i) line[2 * i] = line[2 * i + 1] = row[i];
+  std::memset(row, 0, kColumns);
+}
+
+}  // namespace
+
 void CVoxelFilter::outputDoubled8(SFrameInfo& info) {
   const int64 stride = bytesPerRow;
   const int32 columns = clipColumns(640, width, stride);
   uint8* const bits = static_cast<uint8*>(info.bits);
   uint8 line[640];
   for (int32 r = 0; r < variant.rows; ++r) {
-    uint8* src = voxelFrame + r * kColumns;
-    for (int32 i = 0; i < kColumns; ++i) line[2 * i] = line[2 * i + 1] = src[i];
-    std::memset(src, 0, kColumns);
+    takeDoubled(voxelFrame + r * kColumns, line);
     if (!bits || columns == 0) continue;
     for (int32 y = 2 * r; y < 2 * r + 2 && y < height; ++y)
       std::memcpy(bits + y * stride, line, size_t(columns));
@@ -486,9 +495,7 @@ void CVoxelFilter::outputMirrored8(SFrameInfo& info) {
   uint8* const bits = static_cast<uint8*>(info.bits);
   uint8 line[640];
   for (int32 r = 0; r < variant.rows; ++r) {
-    uint8* src = voxelFrame + r * kColumns;
-    for (int32 i = 0; i < kColumns; ++i) line[2 * i] = line[2 * i + 1] = src[i];
-    std::memset(src, 0, kColumns);
+    takeDoubled(voxelFrame + r * kColumns, line);
     if (!bits || columns == 0) continue;
     for (const int32 first : {240 + 2 * r, 238 - 2 * r}) {
       if (first < 0 || first >= height) continue;
