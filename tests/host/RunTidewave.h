@@ -14,7 +14,7 @@ struct Result {
 };
 
 // `env` holds environment changes for env(1): "NAME=value", "-u NAME".
-inline Result runTidewave(const std::string& args, const std::string& env = "") {
+inline Result tidewave(const std::string& args, const std::string& env = "") {
   const std::string cmd = "env " + env + " " + TW_TIDEWAVE + " " + args + " 2>&1";
   FILE* p = popen(cmd.c_str(), "r");
   Result r{-1, ""};

@@ -20,9 +20,7 @@ namespace fs = std::filesystem;
 
 using tw::test::kProbe;
 using tw::test::Result;
-Result tidewave(const std::string& args, const std::string& env = "") {
-  return tw::test::runTidewave(args, env);
-}
+using tw::test::tidewave;
 
 fs::path scratch() {
   const fs::path dir = fs::temp_directory_path() / ("tw-host-cli-" + std::to_string(getpid()));

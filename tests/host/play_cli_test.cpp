@@ -19,9 +19,7 @@ namespace fs = std::filesystem;
 
 using tw::test::kProbe;
 using tw::test::Result;
-Result tidewave(const std::string& args, const std::string& env = "") {
-  return tw::test::runTidewave(args, env);
-}
+using tw::test::tidewave;
 
 // No display but the dummy one, no sound server to find.
 const std::string kHeadless = "-u DISPLAY SDL_VIDEODRIVER=dummy PULSE_SERVER=unix:/nonexistent";
