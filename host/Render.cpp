@@ -1,11 +1,11 @@
 #include "Render.h"
 
-#include "Analysis.h"
-#include "Fade.h"
-#include "FilterSet.h"
-#include "Image.h"
-#include "Recording.h"
-#include "Sinks.h"
+#include "engine/Analysis.h"
+#include "engine/Fade.h"
+#include "engine/FilterSet.h"
+#include "output/Image.h"
+#include "engine/Recording.h"
+#include "output/Sinks.h"
 
 #include <platform/kernel.h>
 

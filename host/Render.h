@@ -3,10 +3,10 @@
 // sink, with an optional contact sheet and analysis recording.
 #pragma once
 
-#include "Catalog.h"
-#include "Frame.h"
-#include "Image.h"
-#include "Sound.h"
+#include "engine/Catalog.h"
+#include "engine/Frame.h"
+#include "output/Image.h"
+#include "engine/Sound.h"
 
 #include <optional>
 #include <string>

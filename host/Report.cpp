@@ -1,6 +1,6 @@
 #include "Report.h"
 
-#include "Analysis.h"
+#include "engine/Analysis.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 // the share of frames that cross each threshold the filters use.
 #pragma once
 
-#include "Sound.h"
+#include "engine/Sound.h"
 
 #include <cstdio>
 

@@ -1,13 +1,13 @@
 // tidewave: turns a piece of music into frames drawn by the filters of the
 // add-ons it finds. Commands: list, analyse, render, play, demo (see docs/host.md).
-#include "Capture.h"
-#include "Catalog.h"
-#include "Image.h"
-#include "Play.h"
+#include "live/Capture.h"
+#include "engine/Catalog.h"
+#include "output/Image.h"
+#include "live/Play.h"
 #include "Render.h"
 #include "Report.h"
-#include "Sinks.h"
-#include "Sound.h"
+#include "output/Sinks.h"
+#include "engine/Sound.h"
 
 #include <unistd.h>
 #include <CLI/CLI.hpp>

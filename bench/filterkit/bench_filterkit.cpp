@@ -2,9 +2,9 @@
 // a multiple of a memset of the same frame measured in this run.
 #include "../Yardstick.h"
 
-#include "AddonLibrary.h"
-#include "FilterDriver.h"
-#include "Frame.h"
+#include "engine/AddonLibrary.h"
+#include "engine/FilterDriver.h"
+#include "engine/Frame.h"
 
 #include <benchmark/benchmark.h>
 

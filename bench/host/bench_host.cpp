@@ -8,11 +8,11 @@
 //   than real time. Skipped when ffmpeg is not installed.
 #include "../Yardstick.h"
 
-#include "Analysis.h"
-#include "Catalog.h"
+#include "engine/Analysis.h"
+#include "engine/Catalog.h"
 #include "Render.h"
-#include "Sinks.h"
-#include "Sound.h"
+#include "output/Sinks.h"
+#include "engine/Sound.h"
 
 #include <benchmark/benchmark.h>
 #include <kissfft/kiss_fftr.h>

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "../Yardstick.h"
-#include "AddonLibrary.h"
+#include "engine/AddonLibrary.h"
 #include "Basic_addon.h"
-#include "FilterDriver.h"
-#include "Frame.h"
+#include "engine/FilterDriver.h"
+#include "engine/Frame.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // run. The sound is loud enough that every bar, line and fan ray is long.
 #include "../Yardstick.h"
 
-#include "AddonLibrary.h"
-#include "FilterDriver.h"
-#include "Frame.h"
+#include "engine/AddonLibrary.h"
+#include "engine/FilterDriver.h"
+#include "engine/Frame.h"
 
 #include <benchmark/benchmark.h>
 

@@ -4,7 +4,7 @@
 // the whole, as a multiple of the same memcpy.
 #include "../Yardstick.h"
 
-#include "Frame.h"
+#include "engine/Frame.h"
 #include "slider_addon.h"
 
 #include <benchmark/benchmark.h>

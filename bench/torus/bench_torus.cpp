@@ -4,10 +4,10 @@
 // levels and the 384 vertices with their 1152 table rotations).
 #include "../Yardstick.h"
 
-#include "AddonLibrary.h"
+#include "engine/AddonLibrary.h"
 #include "Basic_addon.h"
-#include "FilterDriver.h"
-#include "Frame.h"
+#include "engine/FilterDriver.h"
+#include "engine/Frame.h"
 
 #include <benchmark/benchmark.h>
 

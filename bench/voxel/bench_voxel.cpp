@@ -3,9 +3,9 @@
 // run, and the terrain generation (a prepare: the map built anew).
 #include "../Yardstick.h"
 
-#include "AddonLibrary.h"
-#include "FilterDriver.h"
-#include "Frame.h"
+#include "engine/AddonLibrary.h"
+#include "engine/FilterDriver.h"
+#include "engine/Frame.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 // The kit's defaults and its four drawing primitives, on both paths.
 #include "CFilter.h"
-#include "Frame.h"
+#include "engine/Frame.h"
 
 #include <gtest/gtest.h>
 

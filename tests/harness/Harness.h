@@ -3,10 +3,10 @@
 // a filter through its lifecycle.
 #pragma once
 
-#include "AddonLibrary.h"
+#include "engine/AddonLibrary.h"
 #include "CFilter.h"
-#include "FilterDriver.h"
-#include "Frame.h"
+#include "engine/FilterDriver.h"
+#include "engine/Frame.h"
 
 #include <memory>
 #include <string>

@@ -1,8 +1,8 @@
 // The analysis on known signals, the demo track, the fade and the palette's
 // fixed points.
-#include "Analysis.h"
-#include "Fade.h"
-#include "Sound.h"
+#include "engine/Analysis.h"
+#include "engine/Fade.h"
+#include "engine/Sound.h"
 
 #include <gtest/gtest.h>
 

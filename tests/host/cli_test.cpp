@@ -1,6 +1,6 @@
 // The tidewave program as a user runs it: the lifecycle it drives (seen
 // through the probe add-on), its outputs, and its errors.
-#include "Image.h"
+#include "output/Image.h"
 #include "RunTidewave.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // FilterSet replacing what runs, as `tidewave play` does when the viewer
 // switches filters: the old run ends (terminate, unload, delete) before the
 // new one loads, seen through the probe add-on's log.
-#include "Catalog.h"
-#include "FilterSet.h"
+#include "engine/Catalog.h"
+#include "engine/FilterSet.h"
 
 #include <gtest/gtest.h>
 

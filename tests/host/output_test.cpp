@@ -1,7 +1,7 @@
 // PNG files, contact sheets, frame names and the record format, read back.
-#include "Image.h"
-#include "Recording.h"
-#include "Sinks.h"
+#include "output/Image.h"
+#include "engine/Recording.h"
+#include "output/Sinks.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The live command's pure parts: the keyboard's modifiers as platform bits,
 // the keys that steer a run, and the clock that keeps pictures on the sound.
-#include "Capture.h"
-#include "Keys.h"
-#include "PlayClock.h"
+#include "live/Capture.h"
+#include "live/Keys.h"
+#include "live/PlayClock.h"
 
 #include <platform/interface.h>
 

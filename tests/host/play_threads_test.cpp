@@ -2,8 +2,8 @@
 // which takes chunks and reports playback, and the drawing thread, which
 // reads, seeks and pauses; the capture ring between the recording thread and
 // the drawing thread.
-#include "Capture.h"
-#include "PlayClock.h"
+#include "live/Capture.h"
+#include "live/PlayClock.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "Playback.h"
+#include "live/Playback.h"
 
-#include "PulseFormat.h"
+#include "live/PulseFormat.h"
 
 #include <pulse/error.h>
 #include <pulse/simple.h>

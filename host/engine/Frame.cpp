@@ -1,4 +1,4 @@
-#include "Frame.h"
+#include "engine/Frame.h"
 
 #include <cstring>
 

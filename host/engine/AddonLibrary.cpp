@@ -1,4 +1,4 @@
-#include "AddonLibrary.h"
+#include "engine/AddonLibrary.h"
 
 #include <dlfcn.h>
 

@@ -3,9 +3,9 @@
 // deleted, each stage over all of them before the next.
 #pragma once
 
-#include "Catalog.h"
-#include "FilterDriver.h"
-#include "Frame.h"
+#include "engine/Catalog.h"
+#include "engine/FilterDriver.h"
+#include "engine/Frame.h"
 
 #include <memory>
 #include <string>

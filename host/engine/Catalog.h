@@ -1,7 +1,7 @@
 // Finding the add-ons and what their filters say about themselves.
 #pragma once
 
-#include "AddonLibrary.h"
+#include "engine/AddonLibrary.h"
 
 #include <memory>
 #include <string>

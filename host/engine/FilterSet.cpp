@@ -1,4 +1,4 @@
-#include "FilterSet.h"
+#include "engine/FilterSet.h"
 
 #include <platform/interface.h>
 

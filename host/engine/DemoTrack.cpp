@@ -7,7 +7,7 @@
 //   bars 6–7   break: chords, bass and a rising sweep, no drums
 //   bars 8–13  everything, louder, with a lead arpeggio; a second sweep in bar 11
 //   bar 14 on  the drums stop and the chords ring out
-#include "Sound.h"
+#include "engine/Sound.h"
 
 #include <cmath>
 #include <cstdint>

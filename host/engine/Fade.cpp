@@ -1,4 +1,4 @@
-#include "Fade.h"
+#include "engine/Fade.h"
 
 #include <algorithm>
 #include <cstring>

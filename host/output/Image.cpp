@@ -1,4 +1,4 @@
-#include "Image.h"
+#include "output/Image.h"
 
 #include <png.h>
 

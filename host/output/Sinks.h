@@ -4,8 +4,8 @@
 // so a render that fails leaves nothing half-written.
 #pragma once
 
-#include "Frame.h"
-#include "Sound.h"
+#include "engine/Frame.h"
+#include "engine/Sound.h"
 
 #include <cstdio>
 #include <memory>

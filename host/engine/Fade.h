@@ -4,7 +4,7 @@
 // product is mapped back onto the palette by a table built once per run.
 #pragma once
 
-#include "Frame.h"
+#include "engine/Frame.h"
 
 #include <platform/interface.h>
 

@@ -1,6 +1,6 @@
-#include "Sinks.h"
+#include "output/Sinks.h"
 
-#include "Image.h"
+#include "output/Image.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "Keys.h"
+#include "live/Keys.h"
 
 #include <platform/interface.h>
 

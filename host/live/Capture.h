@@ -3,7 +3,7 @@
 // a ring of recent samples, from which each frame takes the newest.
 #pragma once
 
-#include "Sound.h"
+#include "engine/Sound.h"
 
 #include <atomic>
 #include <memory>

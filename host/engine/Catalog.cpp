@@ -1,6 +1,6 @@
-#include "Catalog.h"
+#include "engine/Catalog.h"
 
-#include "FilterDriver.h"
+#include "engine/FilterDriver.h"
 
 #include <platform/resources.h>
 #include <unistd.h>

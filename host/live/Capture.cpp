@@ -1,6 +1,6 @@
-#include "Capture.h"
+#include "live/Capture.h"
 
-#include "PulseFormat.h"
+#include "live/PulseFormat.h"
 
 #include <pulse/error.h>
 #include <pulse/simple.h>

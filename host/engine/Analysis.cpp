@@ -1,4 +1,4 @@
-#include "Analysis.h"
+#include "engine/Analysis.h"
 
 #include "CFilter.h"
 

@@ -2,7 +2,7 @@
 // built-in label font and contact sheets.
 #pragma once
 
-#include "Frame.h"
+#include "engine/Frame.h"
 
 #include <string>
 #include <vector>

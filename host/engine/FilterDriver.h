@@ -5,7 +5,7 @@
 #pragma once
 
 #include "CFilter.h"
-#include "Frame.h"
+#include "engine/Frame.h"
 
 #include <memory>
 #include <string>

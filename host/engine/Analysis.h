@@ -16,7 +16,7 @@
 //   the typical bar height of that octave, whatever its width in bins.
 #pragma once
 
-#include "Sound.h"
+#include "engine/Sound.h"
 
 #include <platform/support.h>
 

@@ -1,4 +1,4 @@
-#include "PlayClock.h"
+#include "live/PlayClock.h"
 
 #include <algorithm>
 #include <cmath>

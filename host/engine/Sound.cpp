@@ -1,4 +1,4 @@
-#include "Sound.h"
+#include "engine/Sound.h"
 
 #include <sndfile.h>
 

@@ -1,13 +1,13 @@
-#include "Play.h"
+#include "live/Play.h"
 
-#include "Analysis.h"
-#include "Capture.h"
-#include "Fade.h"
-#include "FilterSet.h"
-#include "Image.h"
-#include "Keys.h"
-#include "PlayClock.h"
-#include "Playback.h"
+#include "engine/Analysis.h"
+#include "live/Capture.h"
+#include "engine/Fade.h"
+#include "engine/FilterSet.h"
+#include "output/Image.h"
+#include "live/Keys.h"
+#include "live/PlayClock.h"
+#include "live/Playback.h"
 
 #include <platform/interface.h>
 

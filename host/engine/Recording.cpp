@@ -1,4 +1,4 @@
-#include "Recording.h"
+#include "engine/Recording.h"
 
 #include <bit>
 #include <cstring>

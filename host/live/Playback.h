@@ -3,8 +3,8 @@
 // reports back how far playback has got.
 #pragma once
 
-#include "PlayClock.h"
-#include "Sound.h"
+#include "live/PlayClock.h"
+#include "engine/Sound.h"
 
 #include <memory>
 #include <string>

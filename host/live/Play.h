@@ -4,9 +4,9 @@
 // they follow the wall clock.
 #pragma once
 
-#include "Catalog.h"
-#include "Frame.h"
-#include "Sound.h"
+#include "engine/Catalog.h"
+#include "engine/Frame.h"
+#include "engine/Sound.h"
 
 #include <optional>
 #include <string>

@@ -9,7 +9,7 @@
 //     float32 spectrum[2][513] (channel 0 first), int32 samples[1025].
 #pragma once
 
-#include "Analysis.h"
+#include "engine/Analysis.h"
 
 #include <cstdio>
 #include <string>

@@ -1,4 +1,4 @@
-#include "FilterDriver.h"
+#include "engine/FilterDriver.h"
 
 #include <cstring>
 
