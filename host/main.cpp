@@ -183,6 +183,10 @@ int main(int argc, char** argv) {
                    "share of the previous frame kept (overrides hostFactor)")
       ->check(CLI::Range(0.0, 1.0));
   playCmd->add_flag("--no-audio", noAudio, "play no sound; pace the pictures by the wall clock");
+  bool frameClock = false;
+  playCmd->add_flag("--frame-clock", frameClock,
+                    "no sound; each frame moves on by one frame period, as fast as frames are drawn "
+                    "(the frames render draws)");
   playCmd->add_option("--screenshot", screenshot, "on exit, save the window's picture as PNG");
   playCmd
       ->add_option("--capture", captureSource,
@@ -284,6 +288,7 @@ int main(int argc, char** argv) {
     o.seconds = playSeconds;
     if (playPersistence >= 0) o.persistence = playPersistence;
     o.audio = !noAudio;
+    o.frameClock = frameClock;
     o.screenshot = screenshot;
     tw::Sound sound;
     if (playCmd->count("--capture") > 0) {

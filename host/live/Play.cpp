@@ -8,6 +8,7 @@
 #include "live/Keys.h"
 #include "live/PlayClock.h"
 #include "live/Playback.h"
+#include "Render.h"
 
 #include <platform/interface.h>
 
@@ -191,13 +192,13 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
     capture = Capture::open(o.capture, kCaptureRate, error);
     if (!capture) return false;
     capture->start();
-  } else if (o.audio) {
+  } else if (o.audio && !o.frameClock) {
     std::string why;
     playback = Playback::open(*o.sound, &why);
     if (!playback)
       std::fprintf(stderr, "tidewave: %s; pacing the pictures by the wall clock, without sound\n",
                    why.c_str());
-  } else {
+  } else if (!o.frameClock) {
     std::fprintf(stderr, "tidewave: no audio; pacing the pictures by the wall clock\n");
   }
   PlayClock clock(rate, first, length, playback != nullptr);
@@ -300,11 +301,13 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
       SDL_WaitEventTimeout(nullptr, 30);
       continue;
     }
-    const int64_t pos = clock.position(steadySeconds());
+    const int64_t pos = o.frameClock ? first + int64_t(std::llround(double(frames) / o.fps * rate))
+                                     : clock.position(steadySeconds());
     heard += std::max<int64_t>(0, pos - last);
     last = pos;
-    if ((limit >= 0 && heard >= limit) || pos >= clock.end()) break;
-    if (pos < nextAt) {
+    if (o.frameClock && (pos >= length || (o.seconds >= 0 && frames >= frameCountFor(o.seconds, o.fps)))) break;
+    if (!o.frameClock && ((limit >= 0 && heard >= limit) || pos >= clock.end())) break;
+    if (!o.frameClock && pos < nextAt) {
       // Wait for the sound to reach the next frame's time, in small steps so
       // that keys stay quick.
       const double wait = std::min(double(nextAt - pos) / rate, 0.005);

@@ -26,6 +26,9 @@ struct PlayOptions {
   std::optional<float> persistence;
   const Sound* sound = nullptr;
   bool audio = true;       // false: no sound server, wall-clock pacing
+  // Each frame moves the position on by one frame period, as fast as the
+  // frames are drawn, without sound: the frames render draws (tests, captures).
+  bool frameClock = false;
   std::string screenshot;  // PNG of the window's last picture, or empty
   // A sound server source to analyse live instead of `sound` (no seeking,
   // pictures at the wall clock's pace), or empty.

@@ -1,0 +1,47 @@
+// A piece of music as a stream: two channels of float samples in the signed
+// 16-bit range (−32768 … 32767), read in order, block by block, so that what
+// a run costs follows the stretch it reads, not the length of the piece.
+// Mono pieces give the same samples on both channels.
+#pragma once
+
+#include "engine/Sound.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tw {
+
+class SoundSource {
+ public:
+  virtual ~SoundSource() = default;
+
+  virtual int sampleRate() const = 0;
+  // Samples per channel, when the piece says so beforehand (a file's header
+  // or index); -1 when it does not (a stream on standard input). A hint: the
+  // end is where read() returns 0.
+  virtual int64_t lengthHint() const = 0;
+  // False when the piece has one channel (both channels then the same).
+  virtual bool stereo() const = 0;
+  // The piece as the user named it, for messages.
+  virtual std::string name() const = 0;
+
+  // The next samples into left[] and right[], at most `most` of each. Returns
+  // how many; 0 at the end of the piece, or where decoding stopped for good
+  // (problem() then says why).
+  virtual int read(float* left, float* right, int most) = 0;
+  // Moves so that the next read returns sample `at` exactly. A source that
+  // cannot seek (a stream) only moves forward, by decoding and dropping.
+  // False with a one-line reason when `at` cannot be reached.
+  virtual bool seek(int64_t at, std::string* error) = 0;
+  // True when seek() may also go backwards.
+  virtual bool canSeek() const = 0;
+  // Empty while all went well; otherwise one line for the user: where
+  // decoding stopped or skipped, and why.
+  virtual std::string problem() const = 0;
+};
+
+// A source over samples in memory: the embedded demo track, tests.
+std::unique_ptr<SoundSource> makeMemorySource(Sound sound, std::string name);
+
+}  // namespace tw
