@@ -1,15 +1,11 @@
 #include "Render.h"
 
-#include "engine/Analysis.h"
-#include "engine/Fade.h"
-#include "engine/FilterSet.h"
-#include "output/Image.h"
 #include "engine/Recording.h"
+#include "engine/SoundFeed.h"
+#include "engine/SoundStream.h"
 #include "output/Sinks.h"
 
 #include <platform/kernel.h>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,23 +17,65 @@
 #include <thread>
 
 namespace tw {
-
-long frameCountFor(double seconds, double fps) {
-  return seconds <= 0 ? 0 : long(std::ceil(seconds * fps - 1e-9));
-}
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void showProgress(long done, long total, bool last) {
-  const int width = 40;
-  const int filled = total > 0 ? int(double(done) / double(total) * width) : width;
-  std::fprintf(stderr, "\r[%.*s%*s] %3d%% %ld/%ld frames", filled, "########################################",
-               width - filled, "", total > 0 ? int(100.0 * double(done) / double(total)) : 100, done, total);
+constexpr int kSheetTiles = 6;
+
+void showProgress(long done, long total, double seconds, bool last) {
+  if (total > 0) {
+    const int width = 40;
+    const int filled = int(double(std::min(done, total)) / double(total) * width);
+    std::fprintf(stderr, "\r[%.*s%*s] %3d%% %ld/%ld frames", filled,
+                 "########################################", width - filled, "",
+                 int(100.0 * double(std::min(done, total)) / double(total)), done, total);
+  } else {
+    std::fprintf(stderr, "\r%ld frames (%.1f s of sound)", done, seconds);
+  }
   if (last) std::fputc('\n', stderr);
   std::fflush(stderr);
 }
+
+// Frames for the contact sheet, spread over the render. With the number of
+// frames known beforehand: those at (k + ½) / tiles of it. Without (a stream
+// of unknown length): every stride-th frame, the stride doubling whenever
+// twice the tiles are held, so that memory stays bounded; the sheet then
+// takes tiles evenly from those.
+class SheetKeeper {
+ public:
+  SheetKeeper(int tiles, long total) : tiles_(tiles), total_(total) {}
+  bool wants(long n) const {
+    if (total_ > 0) {
+      for (int k = 0; k < tiles_; ++k)
+        if (long((k + 0.5) * double(total_) / tiles_) == n) return true;
+      return false;
+    }
+    return n % stride_ == 0;
+  }
+  void keep(SheetTile tile) {
+    kept_.push_back(std::move(tile));
+    if (total_ <= 0 && int(kept_.size()) >= 2 * tiles_) {
+      std::vector<SheetTile> thinned;
+      for (size_t i = 0; i < kept_.size(); i += 2) thinned.push_back(std::move(kept_[i]));
+      kept_ = std::move(thinned);
+      stride_ *= 2;
+    }
+  }
+  std::vector<SheetTile> tiles() {
+    if (total_ > 0 || int(kept_.size()) <= tiles_) return std::move(kept_);
+    std::vector<SheetTile> picked;
+    for (int k = 0; k < tiles_; ++k)
+      picked.push_back(std::move(kept_[size_t((k + 0.5) * double(kept_.size()) / tiles_)]));
+    return picked;
+  }
+
+ private:
+  int tiles_;
+  long total_;
+  long stride_ = 1;
+  std::vector<SheetTile> kept_;
+};
 
 }  // namespace
 
@@ -46,61 +84,61 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
     *error = "no filter to draw";
     return false;
   }
-  const FrameGeometry& g = o.geometry;
   for (const FilterInfo* f : o.filters)
-    if (std::string why = modeMismatch(*f, g.pixelMode); !why.empty()) {
+    if (std::string why = modeMismatch(*f, o.geometry.pixelMode); !why.empty()) {
       *error = why;
       return false;
     }
 
-  // The sound, or the recording that replaces it.
-  RecordReader reader;
+  // The sound (decoding starts at once, while the filters load), or the
+  // recording that replaces it.
+  long frames = o.seconds >= 0 ? frameCountFor(o.seconds, o.fps) : -1;
   double fps = o.fps;
-  long frames = 0, firstFrame = 0;
-  long available = 0;  // frames the sound (or recording) holds from --start on
-  int64_t firstSample = 0;
+  std::unique_ptr<SoundStream> stream;
+  ReplayFeed replay;
+  long available = -1;  // frames from --start on, when known beforehand
+  int sampleRate = 0;
   if (!o.replay.empty()) {
-    if (!reader.open(o.replay, error)) return false;
-    fps = reader.fps();
-    firstFrame = long(std::floor(o.start * fps));
-    frames = available = std::max(0L, reader.frames() - firstFrame);
-    if (o.seconds >= 0) frames = std::min(frames, frameCountFor(o.seconds, fps));
-    SoundFrame skip;
-    for (long i = 0; i < firstFrame; ++i)
-      if (!reader.read(&skip, error)) {
-        if (error->empty()) *error = "record file '" + o.replay + "' is shorter than --start";
-        return false;
-      }
+    if (!replay.open(o.replay, o.start, frames, error)) return false;
+    fps = replay.fps();
+    frames = available = replay.frames();
+    sampleRate = replay.sampleRate();
   } else {
-    if (o.sound == nullptr) {
+    if (!o.sound) {
       *error = "no sound to analyse";
       return false;
     }
-    const double length = o.sound->seconds();
-    if (o.start >= length) {
-      *error = "--start " + std::to_string(o.start) + " s lies past the end of the sound (" +
-               std::to_string(length) + " s)";
-      return false;
+    std::unique_ptr<SoundSource> source = o.sound(error);
+    if (!source) return false;
+    sampleRate = source->sampleRate();
+    const int64_t length = source->lengthHint();
+    if (length >= 0) {
+      const double seconds = double(length) / sampleRate;
+      if (o.start >= seconds) {
+        *error = "--start " + std::to_string(o.start) + " s lies past the end of " + source->name() + " (" +
+                 std::to_string(seconds) + " s)";
+        return false;
+      }
+      available = frameCountFor(seconds - o.start, fps);
     }
-    const double seconds = o.seconds >= 0 ? std::min(o.seconds, length - o.start) : length - o.start;
-    frames = frameCountFor(seconds, fps);
-    available = frameCountFor(length - o.start, fps);
-    firstSample = int64_t(std::llround(o.start * o.sound->sampleRate));
+    AnalysisFeed::Options probe;
+    probe.start = o.start;
+    const int64_t from = AnalysisFeed::firstNeeded(sampleRate, probe);
+    stream = std::make_unique<SoundStream>(std::move(source), SoundStream::defaultCapacity(sampleRate));
+    if (!stream->start(from, error)) return false;
   }
-  if (frames <= 0) {
+  if (frames == 0) {
     *error = "nothing to render: the stretch chosen holds no frames";
     return false;
   }
 
   // The lifecycle, in the contract's order: directories, load, geometry and
-  // palettes, prepare. The set finishes whatever stage remains on return.
-  const rgb_color* palette = tw_system_palette();
-  const uint32* palette32 = tw_system_palette32();
-  FilterSet filters;
+  // palettes, prepare. The engine finishes whatever stage remains on return.
+  FrameEngine engine;
   const int32 threadsBefore = tw_threads_running();
   // A filter is working in the background while a thread it started runs.
   auto working = [threadsBefore] { return tw_threads_running() > threadsBefore; };
-  if (!filters.start(o.filters, o.dirs, g, error)) return false;
+  if (!engine.start(o.filters, o.dirs, o.geometry, o.persistence, error)) return false;
   const bool background = working();
   if (o.pace == Pace::Auto && background)
     std::fprintf(stderr,
@@ -108,17 +146,16 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
                  "(--pace fast draws at full speed)\n");
   const double warmUp = o.warmUp + (background ? o.backgroundWarmUp : 0);
   if (warmUp > 0) std::this_thread::sleep_for(std::chrono::duration<double>(warmUp));
-  if (background) frames = std::max(frames, std::min(available, frameCountFor(o.backgroundSeconds, fps)));
-  const float factor = o.persistence ? *o.persistence : filters.hostFactor();
-  const Fade fade(factor, palette);
+  if (background && frames >= 0) frames = std::max(frames, frameCountFor(o.backgroundSeconds, fps));
+  // The frames to expect (for progress): the piece's length from its header
+  // is a hint, so the analysis ends the run where the sound really ends. The
+  // sheet and the kept frames need the count exactly: a limit within the
+  // piece, or a recording.
+  const long expected =
+      frames >= 0 && available >= 0 ? std::min(frames, available) : std::max(frames, available);
+  const bool framesKnown = !o.replay.empty() || (frames >= 0 && available >= 0 && frames <= available);
 
-  AudioSpan audio;
-  if (o.sound && o.replay.empty()) {
-    audio.sound = o.sound;
-    audio.first = firstSample;
-    audio.count = int64_t(std::llround(double(frames) / fps * o.sound->sampleRate));
-  }
-  std::unique_ptr<FrameSink> sink = makeSink(o.output, audio, error);
+  std::unique_ptr<FrameSink> sink = makeSink(o.output, AudioSpan{}, error);
   if (!sink) return false;
   if (!o.sheet.empty()) {
     // Fail before drawing when the sheet cannot be written.
@@ -132,43 +169,49 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
     std::remove(probe.c_str());
   }
   RecordWriter recorder;
-  if (!o.record.empty() &&
-      !recorder.open(o.record, o.sound ? o.sound->sampleRate : reader.sampleRate(), fps, error))
-    return false;
+  if (!o.record.empty() && !recorder.open(o.record, sampleRate, fps, error)) return false;
+  const FrameGeometry& g = engine.geometry();
   if (!sink->begin(g, fps, error)) {
     sink->abort();
     return false;
   }
 
-  std::unique_ptr<Analyzer> analyzer;
-  if (o.replay.empty()) analyzer = std::make_unique<Analyzer>(o.sound->sampleRate);
-  Frame frame(g);
-  frame.clear();
-  SoundFrame sound;
-  std::vector<double> total(filters.size(), 0), worst(filters.size(), 0);
-  std::vector<long> sheetAt;
-  std::vector<SheetTile> tiles;
-  if (!o.sheet.empty())
-    for (int k = 0; k < o.sheetTiles; ++k) sheetAt.push_back(long((k + 0.5) * double(frames) / o.sheetTiles));
+  std::unique_ptr<AnalysisFeed> analysis;
+  SoundFeed* feed = &replay;
+  if (stream) {
+    AnalysisFeed::Options fo;
+    fo.start = o.start;
+    fo.fps = fps;
+    fo.frames = frames;
+    analysis = std::make_unique<AnalysisFeed>(*stream, fo);
+    analysis->start();
+    feed = analysis.get();
+  }
+
+  SheetKeeper sheet(kSheetTiles, framesKnown ? frames : -1);
   std::vector<SheetTile> kept;
   std::vector<long> keepFrames;
-  for (double at : o.keepAt) keepFrames.push_back(std::clamp(long(at * double(frames)), 0L, frames - 1));
+  if (framesKnown)
+    for (double at : o.keepAt) keepFrames.push_back(std::clamp(long(at * double(frames)), 0L, frames - 1));
 
   const auto t0 = Clock::now();
   auto fail = [&](const std::string& why) {
     *error = why;
+    if (analysis) analysis->stop();
+    if (stream) stream->stop();
     sink->abort();
     recorder.abort();
     if (o.progress) std::fputc('\n', stderr);
     return false;
   };
-  const long step = std::max(1L, frames / 200);
+  const long step = expected > 0 ? std::max(1L, expected / 200) : long(std::max(1.0, fps));
   bool paced = false, realTime = false;
   Clock::time_point paceOrigin;
   auto frameTime = [fps](long n) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(n) / fps));
   };
-  for (long n = 0; n < frames; ++n) {
+  long n = 0;
+  for (const SoundFrame* sound; (sound = feed->next()) != nullptr; ++n) {
     // Paced, frame n is drawn n / fps after the pace began (or resumed).
     const bool pace = o.pace == Pace::RealTime || (o.pace == Pace::Auto && working());
     if (pace) {
@@ -177,61 +220,58 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
     }
     paced = pace;
     realTime = realTime || pace;
-    if (analyzer) {
-      const int64_t centre = firstSample + int64_t(std::llround(double(n) / fps * o.sound->sampleRate));
-      analyzer->analyse(*o.sound, centre, &sound);
-    } else {
-      std::string why;
-      if (!reader.read(&sound, &why)) return fail(why.empty() ? "record file ended early" : why);
-    }
-    sound.frameCount = int32(n);
     std::string why;
-    if (!o.record.empty() && !recorder.write(sound, &why)) return fail(why);
-    fade.apply(frame);
-    sound.copyTo(frame.info());
-    for (size_t i = 0; i < filters.size(); ++i) {
-      const auto a = Clock::now();
-      filters.draw(i, frame.info());
-      const double us = std::chrono::duration<double, std::micro>(Clock::now() - a).count();
-      total[i] += us;
-      worst[i] = std::max(worst[i], us);
+    if (!o.record.empty()) {
+      SoundFrame recorded = *sound;
+      recorded.frameCount = int32(n);
+      if (!recorder.write(recorded, &why)) return fail(why);
     }
-    if (!sink->write(frame, palette32, &why)) return fail(why);
-    const bool forSheet = std::find(sheetAt.begin(), sheetAt.end(), n) != sheetAt.end();
+    engine.draw(*sound, int32(n));
+    if (!sink->write(engine.frame(), engine.palette32(), &why)) return fail(why);
+    const bool forSheet = !o.sheet.empty() && sheet.wants(n);
     const bool forCaller = std::find(keepFrames.begin(), keepFrames.end(), n) != keepFrames.end();
     if (forSheet || forCaller) {
       SheetTile tile;
-      frameToRgb(frame, palette32, &tile.picture);
+      frameToRgb(engine.frame(), engine.palette32(), &tile.picture);
       char label[96];
       std::snprintf(label, sizeof label, "%.1f s", o.start + double(n) / fps);
       tile.label = label;
       if (forCaller) kept.push_back(tile);
-      if (forSheet) tiles.push_back(std::move(tile));
+      if (forSheet) sheet.keep(std::move(tile));
     }
-    if (o.progress && (n % step == 0)) showProgress(n, frames, false);
+    if (o.progress && (n % step == 0)) showProgress(n, expected, double(n) / fps, false);
   }
-  filters.stop();
+  const std::string problem = feed->problem();
+  if (analysis) analysis->stop();
+  if (stream) stream->stop();
+  engine.stop();
   result->wallSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
-  if (o.progress) showProgress(frames, frames, true);
+  if (o.progress) showProgress(n, n, double(n) / fps, true);
+  if (n == 0) {
+    sink->abort();
+    recorder.abort();
+    *error = !problem.empty() ? problem : "nothing to render: --start lies past the end of the sound";
+    return false;
+  }
+  if (!o.replay.empty() && !problem.empty()) return fail(problem);
 
   std::string why;
   if (!o.sheet.empty()) {
     std::string title;
     for (const FilterInfo* f : o.filters) title += (title.empty() ? "" : " + ") + f->name;
-    if (!writePng(o.sheet, makeSheet(tiles, 3, 2, title), &why)) return fail(why);
+    if (!writePng(o.sheet, makeSheet(sheet.tiles(), 3, 2, title), &why)) return fail(why);
   }
   if (!sink->finish(&why) || (!o.record.empty() && !recorder.finish(&why))) {
     if (!o.sheet.empty()) std::remove(o.sheet.c_str());
     return fail(why);
   }
-  result->frames = frames;
+  result->frames = n;
   result->realTime = realTime;
   result->background = background;
+  result->problem = problem;
   result->kept = std::move(kept);
   result->wrote = sink->describe();
-  result->timings.clear();
-  for (size_t i = 0; i < total.size(); ++i)
-    result->timings.push_back({o.filters[i]->name, total[i] / double(frames), worst[i]});
+  result->timings = engine.timings();
   return true;
 }
 

@@ -1,13 +1,15 @@
-// One render: the chosen filters, driven through their lifecycle over the
-// analysed sound (or a recorded analysis stream), frame after frame into a
-// sink, with an optional contact sheet and analysis recording.
+// `tidewave render`: the frame engine driven by the frame counter. Frame n is
+// analysed at n / fps seconds after --start, drawn, and handed to a sink;
+// the sound is decoded and analysed ahead on threads of their own.
 #pragma once
 
 #include "engine/Catalog.h"
-#include "engine/Frame.h"
+#include "engine/FrameEngine.h"
+#include "engine/SoundSource.h"
 #include "output/Image.h"
-#include "engine/Sound.h"
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +22,9 @@ namespace tw {
 // thread runs.
 enum class Pace { Auto, RealTime, Fast };
 
+// Opens the music of a render (each render opens its own).
+using SoundOpener = std::function<std::unique_ptr<SoundSource>(std::string* error)>;
+
 struct RenderOptions {
   std::vector<const FilterInfo*> filters;  // drawn in this order into one frame
   HostDirs dirs;
@@ -29,11 +34,10 @@ struct RenderOptions {
   double seconds = -1;               // negative: to the end
   std::optional<float> persistence;  // overrides the first filter's hostFactor
   std::string output = "null";
-  std::string sheet;  // contact-sheet PNG, or empty
-  int sheetTiles = 6;
-  std::string record;  // analysis stream to write, or empty
-  std::string replay;  // analysis stream to draw from instead of sound
-  const Sound* sound = nullptr;
+  std::string sheet;      // contact-sheet PNG, or empty
+  std::string record;     // analysis stream to write, or empty
+  std::string replay;     // analysis stream to draw from instead of sound
+  SoundOpener sound;      // the music, unless replaying
   bool progress = false;  // a progress bar on stderr
   // Seconds to wait after prepare before the first frame, for filters whose
   // loader threads fill pictures in (Tessary, Img Radezu).
@@ -48,12 +52,6 @@ struct RenderOptions {
   std::vector<double> keepAt;
 };
 
-struct FilterTiming {
-  std::string name;
-  double meanMicros = 0;
-  double worstMicros = 0;
-};
-
 struct RenderResult {
   long frames = 0;
   double wallSeconds = 0;
@@ -61,13 +59,11 @@ struct RenderResult {
   bool realTime = false;        // some frames were drawn at real-time pace
   bool background = false;      // a filter had a thread running after prepare
   std::string wrote;            // what the sink wrote
+  std::string problem;          // the sound ended early or was damaged (the frames drawn stand)
   std::vector<SheetTile> kept;  // the frames of RenderOptions::keepAt, labelled with their time
 };
 
 // False with a one-line reason; nothing half-written is left behind.
 bool render(const RenderOptions& options, RenderResult* result, std::string* error);
-
-// Frames a render of `seconds` at `fps` draws.
-long frameCountFor(double seconds, double fps);
 
 }  // namespace tw

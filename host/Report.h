@@ -3,9 +3,11 @@
 // the share of frames that cross each threshold the filters use.
 #pragma once
 
-#include "engine/Sound.h"
+#include "engine/SoundSource.h"
 
 #include <cstdio>
+#include <memory>
+#include <string>
 
 namespace tw {
 
@@ -17,6 +19,9 @@ struct ThresholdShares {
   double scopeFull = 0;   // share of scope bars (bins 0 … 254, both channels) at full height
 };
 
-ThresholdShares analyseSound(const Sound& sound, double fps, FILE* report);
+// Analyses the whole piece, streaming, and prints the report to `report`
+// (unless null). False with a one-line reason when it cannot be read.
+bool analyseSound(std::unique_ptr<SoundSource> sound, double fps, FILE* report, ThresholdShares* shares,
+                  std::string* error);
 
 }  // namespace tw

@@ -1,13 +1,12 @@
 // tidewave: turns a piece of music into frames drawn by the filters of the
 // add-ons it finds. Commands: list, analyse, render, play, demo (see docs/host.md).
-#include "live/Capture.h"
-#include "engine/Catalog.h"
-#include "output/Image.h"
-#include "live/Play.h"
+#include "Demo.h"
 #include "Render.h"
 #include "Report.h"
+#include "engine/Catalog.h"
+#include "live/Capture.h"
+#include "live/Play.h"
 #include "output/Sinks.h"
-#include "engine/Sound.h"
 
 #include <unistd.h>
 #include <CLI/CLI.hpp>
@@ -42,13 +41,19 @@ bool parseSize(const std::string& text, tw::FrameGeometry* g, std::string* error
   return true;
 }
 
-// Loads the sound: the file given, or the embedded demo track.
-bool loadSoundOrDemo(const std::string& file, tw::Sound* sound, std::string* error) {
-  if (file.empty()) {
-    *sound = tw::makeDemoTrack();
-    return true;
-  }
-  return tw::loadSound(file, sound, error);
+// Standard output for the host's own data (a listing, a report, a stream):
+// the program keeps the real one to itself and points stdout at stderr, so
+// that what add-ons print (progress lines) cannot mix into the data.
+FILE* claimStdout() {
+  std::fflush(stdout);
+  const int fd = dup(1);
+  FILE* out = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+  if (out == nullptr || dup2(2, 1) < 0) return nullptr;
+  return out;
+}
+
+tw::SoundOpener opener(const std::string& file) {
+  return [file](std::string* why) { return tw::openSound(file, why); };
 }
 
 struct Common {
@@ -77,13 +82,8 @@ bool openAddons(const tw::HostDirs& dirs, Catalog* catalog, bool quiet) {
   return true;
 }
 
-std::string fileNameFor(const std::string& filter) {
-  std::string s;
-  for (char c : filter) s += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '-';
-  return s;
-}
-
 void printTimings(const tw::RenderResult& r) {
+  if (!r.problem.empty()) std::fprintf(stderr, "tidewave: %s\n", r.problem.c_str());
   std::fprintf(stderr, "%ld frames in %.2f s (%.0f frames/s)\n", r.frames, r.wallSeconds,
                r.wallSeconds > 0 ? double(r.frames) / r.wallSeconds : 0.0);
   for (const tw::FilterTiming& t : r.timings)
@@ -204,29 +204,29 @@ int main(int argc, char** argv) {
   const tw::HostDirs dirs = common.dirs();
 
   if (*list) {
+    FILE* out = claimStdout();
+    if (out == nullptr) return failWith("cannot set up standard output for the listing");
     Catalog catalog;
     if (!openAddons(dirs, &catalog, true)) return 1;
-    tw::printListing(dirs, catalog, stdout);
-    return 0;
+    tw::printListing(dirs, catalog, out);
+    return std::fclose(out) == 0 ? 0 : failWith("cannot write the listing to standard output");
   }
 
   if (*analyse) {
-    tw::Sound sound;
+    FILE* out = claimStdout();
+    if (out == nullptr) return failWith("cannot set up standard output for the report");
     std::string why;
-    if (!loadSoundOrDemo(analyseFile, &sound, &why)) return failWith(why);
-    std::printf("%s: ", analyseFile.empty() ? "embedded demo track" : analyseFile.c_str());
-    tw::analyseSound(sound, analyseFps, stdout);
-    return 0;
+    std::unique_ptr<tw::SoundSource> sound = tw::openSound(analyseFile, &why);
+    if (!sound) return failWith(why);
+    std::fprintf(out, "%s: ", analyseFile.empty() ? "embedded demo track" : analyseFile.c_str());
+    if (!tw::analyseSound(std::move(sound), analyseFps, out, nullptr, &why)) return failWith(why);
+    return std::fclose(out) == 0 ? 0 : failWith("cannot write the report to standard output");
   }
 
   if (*renderCmd) {
     if (output == "-") {
-      // The stream gets standard output to itself: anything else printed
-      // there (add-ons print progress) goes to stderr instead.
-      std::fflush(stdout);
-      const int stream = dup(1);
-      FILE* out = stream >= 0 ? fdopen(stream, "wb") : nullptr;
-      if (out == nullptr || dup2(2, 1) < 0) return failWith("cannot set up standard output for the stream");
+      FILE* out = claimStdout();
+      if (out == nullptr) return failWith("cannot set up standard output for the stream");
       tw::setStreamOutput(out);
     }
     tw::RenderOptions o;
@@ -253,10 +253,8 @@ int main(int argc, char** argv) {
         return failWith("unknown filter \"" + name + "\"; the filters are: " + tw::filterNames(catalog));
       o.filters.push_back(f);
     }
-    tw::Sound sound;
     if (replay.empty()) {
-      if (!loadSoundOrDemo(renderFile, &sound, &why)) return failWith(why);
-      o.sound = &sound;
+      o.sound = opener(renderFile);
     } else if (!renderFile.empty()) {
       return failWith("--replay draws from the recording; give no audio file with it");
     }
@@ -290,17 +288,16 @@ int main(int argc, char** argv) {
     o.audio = !noAudio;
     o.frameClock = frameClock;
     o.screenshot = screenshot;
-    tw::Sound sound;
     if (playCmd->count("--capture") > 0) {
       if (!playFile.empty())
         return failWith("--capture listens to a sound source; give no audio file with it");
       o.capture = captureSource.empty() ? tw::Capture::kDefaultSource : captureSource;
     } else {
-      if (!loadSoundOrDemo(playFile, &sound, &why)) return failWith(why);
-      o.sound = &sound;
+      o.sound = opener(playFile);
     }
     tw::PlayResult result;
     if (!tw::play(o, &result, &why)) return failWith(why);
+    if (!result.problem.empty()) std::fprintf(stderr, "tidewave: %s\n", result.problem.c_str());
     std::fprintf(stderr, "%ld frames over %.2f s of sound%s\n", result.frames, result.soundSeconds,
                  !o.capture.empty() ? " (live)"
                  : result.audio     ? ""
@@ -311,66 +308,15 @@ int main(int argc, char** argv) {
   if (*demo) {
     Catalog catalog;
     if (!openAddons(dirs, &catalog, false)) return 1;
-    if (catalog.filters.empty()) return failWith("no filters found in " + dirs.addons);
-    tw::Sound sound;
-    std::string why;
-    if (!loadSoundOrDemo(demoFile, &sound, &why)) return failWith(why);
-    if (demoStart >= sound.seconds()) demoStart = 0;
-    std::error_code ec;
-    fs::create_directories(demoOut, ec);
-    if (ec) return failWith("cannot create '" + demoOut + "': " + ec.message());
-    const bool video = !tw::findFfmpeg().empty();
-    if (!video) std::fprintf(stderr, "tidewave: ffmpeg not found; writing PNG frames instead of videos\n");
-    std::vector<tw::SheetTile> tiles;
+    tw::DemoOptions d;
+    d.sound = demoFile;
+    d.out = demoOut;
+    d.start = demoStart;
+    d.seconds = demoSeconds;
+    d.dirs = dirs;
     int failed = 0;
-    for (const FilterInfo& f : catalog.filters) {
-      tw::RenderOptions o;
-      o.filters = {&f};
-      o.dirs = dirs;
-      o.geometry.pixelMode = (f.modes & 2) ? 2 : 1;
-      o.start = demoStart;
-      o.seconds = demoSeconds;
-      o.sound = &sound;
-      o.warmUp = 0.3;
-      // Background loaders get time to show something: the slide show waits
-      // 2 s before each attempt, and an attempt that picks a file that is no
-      // picture (or one too narrow to paste) shows nothing.
-      o.backgroundWarmUp = 2.2;
-      o.backgroundSeconds = 8;
-      const std::string stem = (fs::path(demoOut) / fileNameFor(f.name)).string();
-      if (video) {
-        o.output = stem + ".mp4";
-      } else {
-        fs::create_directories(stem, ec);
-        o.output = stem + "/%05d.png";
-      }
-      // The tile: the liveliest of a few frames late in the stretch, so that
-      // a filter that has not yet drawn much is not shown blank.
-      o.keepAt = {2.0 / 3, 0.5, 5.0 / 6, 1.0};
-      tw::RenderResult result;
-      if (!tw::render(o, &result, &why)) {
-        std::fprintf(stderr, "tidewave: %s: %s\n", f.name.c_str(), why.c_str());
-        ++failed;
-        continue;
-      }
-      std::fprintf(stderr, "%-16s %s (%s, mean %.0f us per frame)\n", f.name.c_str(), o.output.c_str(),
-                   o.geometry.pixelMode == 2 ? "32-bit" : "8-bit",
-                   result.timings.empty() ? 0.0 : result.timings[0].meanMicros);
-      if (!result.kept.empty()) {
-        tw::SheetTile tile = std::move(*std::max_element(
-            result.kept.begin(), result.kept.end(), [](const tw::SheetTile& a, const tw::SheetTile& b) {
-              return tw::litPixels(a.picture) < tw::litPixels(b.picture);
-            }));
-        tile.label = f.name;
-        tiles.push_back(std::move(tile));
-      }
-    }
-    const std::string overview = (fs::path(demoOut) / "overview.png").string();
-    if (!tiles.empty()) {
-      if (!tw::writePng(overview, tw::makeSheet(tiles, 4, 2, "Tidewave filters over the demo track"), &why))
-        return failWith(why);
-      std::fprintf(stderr, "overview: %s\n", overview.c_str());
-    }
+    std::string why;
+    if (!tw::demo(catalog, d, &failed, &why)) return failWith(why);
     return failed == 0 ? 0 : 1;
   }
   return 0;

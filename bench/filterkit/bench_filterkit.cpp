@@ -90,7 +90,7 @@ void BM_Ziduv(benchmark::State& state) {
   tw::Frame frame(g);
   driver.load();
   driver.prepare(g, tw_system_palette(), tw_system_palette32());
-  for (int i = 0; i <= tw::Frame::kSamples; ++i) frame.samples()[i] = int32(12000 * std::sin(i * 0.7));
+  for (int i = 0; i < tw::Frame::kSamples; ++i) frame.samples()[i] = int32(12000 * std::sin(i * 0.7));
   const double ys = yardstickNanos(frame.size());
   measureAgainst(state, ys, "memsets", [&] { driver.draw(frame.info()); });
 }

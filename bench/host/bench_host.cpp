@@ -52,13 +52,14 @@ double fftNanos(int n) {
   return samples[50];
 }
 
-const tw::Sound& demoTrack(double seconds) {
-  static tw::Sound thirty = tw::makeDemoTrack(30), sixty = tw::makeDemoTrack(60);
+std::shared_ptr<const tw::Sound> demoTrack(double seconds) {
+  static auto thirty = std::make_shared<const tw::Sound>(tw::makeDemoTrack(30));
+  static auto sixty = std::make_shared<const tw::Sound>(tw::makeDemoTrack(60));
   return seconds > 30 ? sixty : thirty;
 }
 
 void BM_AnalysisPerFrame(benchmark::State& state) {
-  const tw::Sound& sound = demoTrack(30);
+  const tw::Sound& sound = *demoTrack(30);
   tw::Analyzer analyzer(sound.sampleRate);
   const double twoFfts = 2 * fftNanos(analyzer.fftSize());
   tw::SoundFrame frame;
@@ -89,7 +90,7 @@ tw::RenderOptions ziduvRender(const Ziduv& z, double seconds, const std::string&
   o.dirs = tw::defaultDirs();
   o.geometry.pixelMode = 1;
   o.seconds = seconds;
-  o.sound = &demoTrack(seconds);
+  o.sound = [seconds](std::string*) { return tw::makeMemorySource(demoTrack(seconds), "demo track"); };
   o.output = output;
   o.pace = tw::Pace::Fast;
   return o;

@@ -10,16 +10,6 @@
 
 namespace tw {
 
-void SoundFrame::copyTo(SFrameInfo& info) const {
-  std::memcpy(info.samples, samples.data(), sizeof samples);
-  for (int ch = 0; ch < 2; ++ch) {
-    std::memcpy(info.spectrum[ch], spectrum[size_t(ch)].data(), sizeof spectrum[0]);
-    info.level[ch] = level[ch];
-    for (int b = 0; b < 8; ++b) info.bands[ch][b] = bands[ch][b];
-  }
-  info.frameCount = frameCount;
-}
-
 int Analyzer::fftSizeFor(int rate) { return rate < 32000 ? 512 : rate > 64000 ? 2048 : 1024; }
 
 Analyzer::Analyzer(int rate) : rate_(rate), n_(fftSizeFor(rate)) {
@@ -40,17 +30,19 @@ Analyzer::Analyzer(int rate) : rate_(rate), n_(fftSizeFor(rate)) {
 
 Analyzer::~Analyzer() { kiss_fftr_free(cfg_); }
 
-void Analyzer::analyse(const Sound& sound, int64_t centre, SoundFrame* out) {
+void Analyzer::analyse(const SampleWindow& w, int64_t centre, SoundFrame* out) {
   const int64_t first = centre - n_ / 2;
-  const int64_t total = sound.frames();
+  // Samples [lo, hi) exist; everything else is silence.
+  const int64_t lo = std::max<int64_t>(w.first, 0);
+  const int64_t hi = w.end >= 0 ? std::min(w.first + w.count, w.end) : w.first + w.count;
+  auto sample = [&](const float* src, int64_t at) { return at >= lo && at < hi ? src[at - w.first] : 0.0f; };
   const int bins = n_ / 2 + 1;
   auto* freq = reinterpret_cast<kiss_fft_cpx*>(spec_.data());
   for (int ch = 0; ch < 2; ++ch) {
-    const float* src = ch == 0 ? sound.left.data() : sound.right.data();
+    const float* src = ch == 0 ? w.left : w.right;
     double sumSq = 0;
     for (int i = 0; i < n_; ++i) {
-      const int64_t at = first + i;
-      const float v = at >= 0 && at < total ? src[at] : 0.0f;
+      const float v = sample(src, first + i);
       sumSq += double(v) * v;
       in_[size_t(i)] = v * window_[size_t(i)];
     }
@@ -81,7 +73,7 @@ void Analyzer::analyse(const Sound& sound, int64_t centre, SoundFrame* out) {
   const int64_t firstSample = first + n_ - SoundFrame::kSamples;
   for (int i = 0; i < SoundFrame::kSamples; ++i) {
     const int64_t at = firstSample + i;
-    const float v = at >= 0 && at < total ? 0.5f * (sound.left[size_t(at)] + sound.right[size_t(at)]) : 0.0f;
+    const float v = at >= lo && at < hi ? 0.5f * (w.left[at - w.first] + w.right[at - w.first]) : 0.0f;
     // To the nearest integer, halves away from zero, within 16 bits.
     const float c = std::clamp(v, -32768.0f, 32767.0f);
     out->samples[size_t(i)] = int32(std::round(c));

@@ -20,12 +20,11 @@
 
 #include <platform/support.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <memory>
 #include <vector>
-
-struct SFrameInfo;
 
 namespace tw {
 
@@ -45,10 +44,22 @@ struct SoundFrame {
   double level[2] = {0, 0};
   double bands[2][8] = {};
   int32 frameCount = 0;
+};
 
-  // Copies the values into the record's storage (samples and spectrum point
-  // into the caller's frame buffers; level, bands and frameCount are inline).
-  void copyTo(SFrameInfo& info) const;
+// A stretch of a piece in memory, for one analysis: samples[i] is sample
+// first + i of the piece. Samples outside the stretch, before 0 or at and
+// after `end` (when the end is known, else -1) count as silence.
+struct SampleWindow {
+  const float* left = nullptr;
+  const float* right = nullptr;
+  int64_t first = 0;
+  int64_t count = 0;
+  int64_t end = -1;
+
+  // The whole of a piece in memory.
+  static SampleWindow of(const Sound& sound) {
+    return {sound.left.data(), sound.right.data(), 0, sound.frames(), sound.frames()};
+  }
 };
 
 class Analyzer {
@@ -66,9 +77,17 @@ class Analyzer {
   // Hz at the centre of bin k.
   double binHz(int k) const { return double(k) * rate_ / n_; }
 
-  // Analyses the window centred on sample `centre` (samples outside the
-  // sound count as silence) into *out; frameCount is the caller's.
-  void analyse(const Sound& sound, int64_t centre, SoundFrame* out);
+  // The stretch of the piece one analysis reads: samples [centre - before(),
+  // centre + after()).
+  int before() const { return std::max(n_, SoundFrame::kSamples) - n_ / 2; }
+  int after() const { return n_ / 2; }
+
+  // Analyses the window centred on sample `centre` into *out; frameCount is
+  // the caller's.
+  void analyse(const SampleWindow& samples, int64_t centre, SoundFrame* out);
+  void analyse(const Sound& sound, int64_t centre, SoundFrame* out) {
+    analyse(SampleWindow::of(sound), centre, out);
+  }
 
  private:
   int rate_;

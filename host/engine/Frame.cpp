@@ -4,15 +4,21 @@
 
 namespace tw {
 
-Frame::Frame(FrameGeometry g)
-    : geometry_(g),
-      pixels_(size_t(g.frameBytes() > 0 ? g.frameBytes() : 0)),
-      samples_(kSamples + 1),
-      spectrum_{std::vector<float>(kSpectrum), std::vector<float>(kSpectrum)} {
+Frame::Frame(FrameGeometry g) : geometry_(g), pixels_(size_t(g.frameBytes() > 0 ? g.frameBytes() : 0)) {
   info_.bits = pixels_.data();
-  info_.samples = samples_.data();
-  info_.spectrum[0] = spectrum_[0].data();
-  info_.spectrum[1] = spectrum_[1].data();
+  info_.samples = sound_.samples.data();
+  info_.spectrum[0] = sound_.spectrum[0].data();
+  info_.spectrum[1] = sound_.spectrum[1].data();
+}
+
+void Frame::setSound(const SoundFrame& sound, int32 frameCount) {
+  sound_.samples = sound.samples;
+  sound_.spectrum = sound.spectrum;
+  for (int ch = 0; ch < 2; ++ch) {
+    info_.level[ch] = sound.level[ch];
+    for (int b = 0; b < 8; ++b) info_.bands[ch][b] = sound.bands[ch][b];
+  }
+  info_.frameCount = frameCount;
 }
 
 uint32 Frame::at32(int32 x, int32 y) const {

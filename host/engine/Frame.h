@@ -1,8 +1,10 @@
 // The host's side of one frame: the pixel buffer and the record handed to the
-// filters, with the storage the record's pointers designate.
+// filters, with the storage the record's pointers designate (a SoundFrame:
+// its sizes are the record's).
 #pragma once
 
 #include "CFilter.h"
+#include "engine/Analysis.h"
 
 #include <vector>
 
@@ -19,8 +21,9 @@ struct FrameGeometry {
 
 class Frame {
  public:
-  static constexpr int kSamples = 1024;
-  static constexpr int kSpectrum = 513;  // bins 0 … 512 of the analysis
+  // Elements behind the record's samples and each spectrum pointer.
+  static constexpr int kSamples = SoundFrame::kSamples;
+  static constexpr int kSpectrum = SoundFrame::kSpectrum;
 
   explicit Frame(FrameGeometry g = {});
   Frame(const Frame&) = delete;
@@ -31,8 +34,12 @@ class Frame {
   uint8* pixels() { return pixels_.data(); }
   const uint8* pixels() const { return pixels_.data(); }
   size_t size() const { return size_t(geometry_.frameBytes()); }
-  int32* samples() { return samples_.data(); }
-  float* spectrum(int channel) { return spectrum_[channel].data(); }
+  int32* samples() { return sound_.samples.data(); }
+  float* spectrum(int channel) { return sound_.spectrum[size_t(channel)].data(); }
+
+  // Fills the record from the analysed sound: samples and spectra into the
+  // frame's storage, levels, bands and the frame counter inline.
+  void setSound(const SoundFrame& sound, int32 frameCount);
 
   uint8 at8(int32 x, int32 y) const { return pixels_[size_t(y) * size_t(geometry_.rowBytes()) + size_t(x)]; }
   uint32 at32(int32 x, int32 y) const;
@@ -41,8 +48,7 @@ class Frame {
  private:
   FrameGeometry geometry_;
   std::vector<uint8> pixels_;
-  std::vector<int32> samples_;
-  std::vector<float> spectrum_[2];
+  SoundFrame sound_;
   SFrameInfo info_{};
 };
 

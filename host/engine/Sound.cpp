@@ -1,5 +1,7 @@
 #include "engine/Sound.h"
 
+#include "engine/SoundSource.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -83,6 +85,13 @@ bool writeWav(const std::string& path, const Sound& sound, int64_t first, int64_
   sf_close(f);
   if (!ok) *error = "cannot write '" + path + "': disk full or not writable";
   return ok;
+}
+
+// Until the streaming decoder is in: the whole file, then a source over it.
+std::unique_ptr<SoundSource> openSoundFile(const std::string& path, std::string* error) {
+  auto sound = std::make_shared<Sound>();
+  if (!loadSound(path, sound.get(), error)) return nullptr;
+  return makeMemorySource(std::move(sound), path);
 }
 
 }  // namespace tw

@@ -42,6 +42,14 @@ class SoundSource {
 };
 
 // A source over samples in memory: the embedded demo track, tests.
-std::unique_ptr<SoundSource> makeMemorySource(Sound sound, std::string name);
+std::unique_ptr<SoundSource> makeMemorySource(std::shared_ptr<const Sound> sound, std::string name);
+
+// Opens `path` ("-": standard input). Null with a one-line reason that names
+// the file when it cannot be read as sound.
+std::unique_ptr<SoundSource> openSoundFile(const std::string& path, std::string* error);
+
+// The music of a command: the file given, or the embedded demo track (made
+// once per process) when `path` is empty.
+std::unique_ptr<SoundSource> openSound(const std::string& path, std::string* error);
 
 }  // namespace tw

@@ -1,14 +1,14 @@
 #include "live/Play.h"
 
 #include "engine/Analysis.h"
+#include "engine/FrameEngine.h"
+#include "engine/SoundFeed.h"
+#include "engine/SoundStream.h"
 #include "live/Capture.h"
-#include "engine/Fade.h"
-#include "engine/FilterSet.h"
-#include "output/Image.h"
 #include "live/Keys.h"
 #include "live/PlayClock.h"
 #include "live/Playback.h"
-#include "Render.h"
+#include "live/Window.h"
 
 #include <platform/interface.h>
 
@@ -28,122 +28,9 @@ namespace {
 
 constexpr double kSeekSeconds = 5;
 constexpr int kCaptureRate = 44100;
-// Live sound has no end; the clock only paces the frames.
-constexpr int64_t kLiveEnd = int64_t(1) << 52;
-
-// The frame scaled into the window's output, keeping its proportions, centred.
-SDL_Rect fitInto(int outW, int outH, int w, int h) {
-  SDL_Rect r{0, 0, outW, outH};
-  if (int64_t(outW) * h > int64_t(outH) * w) {
-    r.w = int(int64_t(outH) * w / h);
-    r.x = (outW - r.w) / 2;
-  } else {
-    r.h = int(int64_t(outW) * h / w);
-    r.y = (outH - r.h) / 2;
-  }
-  return r;
-}
-
-// The window, its renderer and the texture the frames go through.
-class Window {
- public:
-  ~Window() {
-    if (texture_) SDL_DestroyTexture(texture_);
-    if (renderer_) SDL_DestroyRenderer(renderer_);
-    if (window_) SDL_DestroyWindow(window_);
-    if (video_) SDL_Quit();
-  }
-
-  bool open(int w, int h, std::string* error) {
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-      *error = std::string("cannot open a window (") + SDL_GetError() +
-               "); run it on a desktop, or set DISPLAY (xvfb-run for a virtual one)";
-      return false;
-    }
-    video_ = true;
-    // Without a display SDL falls back to drivers that draw nowhere; only a
-    // user who asks for one by SDL_VIDEODRIVER (tests, scripts) gets it.
-    const std::string driver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";
-    const char* asked = SDL_getenv("SDL_VIDEODRIVER");
-    if ((asked == nullptr || *asked == 0) &&
-        (driver == "offscreen" || driver == "dummy" || driver == "evdev")) {
-      *error =
-          "no display to open a window on; run it on a desktop, or set DISPLAY (xvfb-run for a virtual one)";
-      return false;
-    }
-    window_ = SDL_CreateWindow("tidewave", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, w, h,
-                               SDL_WINDOW_RESIZABLE);
-    if (window_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED);
-    if (window_ && !renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
-    if (renderer_)
-      texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, w, h);
-    if (!texture_) {
-      *error = std::string("cannot open a window: ") + SDL_GetError();
-      return false;
-    }
-    SDL_SetTextureBlendMode(texture_, SDL_BLENDMODE_NONE);
-    width_ = w, height_ = h;
-    return true;
-  }
-
-  void setTitle(const std::string& title) { SDL_SetWindowTitle(window_, title.c_str()); }
-
-  void toggleFullscreen() {
-    const bool full = SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP;
-    SDL_SetWindowFullscreen(window_, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
-  }
-
-  // Copies the frame into the texture: 8-bit through the palette, 32-bit
-  // pixels (0x00RRGGBB) as they are.
-  void upload(const Frame& frame, const uint32* palette32) {
-    void* at = nullptr;
-    int pitch = 0;
-    if (SDL_LockTexture(texture_, nullptr, &at, &pitch) != 0) return;
-    const FrameGeometry& g = frame.geometry();
-    for (int y = 0; y < height_; ++y) {
-      const uint8* src = frame.pixels() + size_t(y) * size_t(g.rowBytes());
-      uint32* dst = reinterpret_cast<uint32*>(static_cast<uint8*>(at) + size_t(y) * size_t(pitch));
-      if (g.pixelMode == 2)
-        std::memcpy(dst, src, size_t(width_) * 4);
-      else
-        for (int x = 0; x < width_; ++x) dst[x] = palette32[src[x]];
-    }
-    SDL_UnlockTexture(texture_);
-  }
-
-  // Draws the texture, letterboxed; the caller presents or reads it back.
-  void compose() {
-    int outW = 0, outH = 0;
-    SDL_GetRendererOutputSize(renderer_, &outW, &outH);
-    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
-    SDL_RenderClear(renderer_);
-    const SDL_Rect r = fitInto(std::max(outW, 1), std::max(outH, 1), width_, height_);
-    SDL_RenderCopy(renderer_, texture_, nullptr, &r);
-  }
-  void present() {
-    compose();
-    SDL_RenderPresent(renderer_);
-  }
-
-  bool screenshot(const std::string& path, std::string* error) {
-    compose();
-    int outW = 0, outH = 0;
-    SDL_GetRendererOutputSize(renderer_, &outW, &outH);
-    RgbImage image(outW, outH);
-    if (SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_RGB24, image.rgb.data(), outW * 3) != 0) {
-      *error = std::string("cannot read the window back: ") + SDL_GetError();
-      return false;
-    }
-    return writePng(path, image, error);
-  }
-
- private:
-  bool video_ = false;
-  SDL_Window* window_ = nullptr;
-  SDL_Renderer* renderer_ = nullptr;
-  SDL_Texture* texture_ = nullptr;
-  int width_ = 0, height_ = 0;
-};
+// Sound of unknown length (live, or a stream not yet at its end): the clock
+// only paces the frames.
+constexpr int64_t kNoEnd = int64_t(1) << 52;
 
 std::string titleFor(const std::vector<const FilterInfo*>& filters, bool paused) {
   std::string t;
@@ -151,40 +38,64 @@ std::string titleFor(const std::vector<const FilterInfo*>& filters, bool paused)
   return t + " — tidewave" + (paused ? " (paused)" : "");
 }
 
+// The frame as 32-bit pixels for the window.
+void toPicture(const Frame& frame, const uint32* palette32, std::vector<uint32>* out) {
+  const FrameGeometry& g = frame.geometry();
+  out->resize(size_t(g.width) * size_t(g.height));
+  for (int32 y = 0; y < g.height; ++y) {
+    const uint8* src = frame.pixels() + size_t(y) * size_t(g.rowBytes());
+    uint32* dst = out->data() + size_t(y) * size_t(g.width);
+    if (g.pixelMode == 2)
+      std::memcpy(dst, src, size_t(g.width) * 4);
+    else
+      for (int32 x = 0; x < g.width; ++x) dst[x] = palette32[src[x]];
+  }
+}
+
 }  // namespace
 
 bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
   const bool live = !o.capture.empty();
-  if (o.filters.empty() || (!live && (o.sound == nullptr || o.sound->frames() == 0))) {
-    *error = o.filters.empty() ? "no filter to draw" : "no sound to play";
+  if (o.filters.empty()) {
+    *error = "no filter to draw";
     return false;
   }
-  FrameGeometry g = o.geometry;
   for (const FilterInfo* f : o.filters)
-    if (std::string why = modeMismatch(*f, g.pixelMode); !why.empty()) {
+    if (std::string why = modeMismatch(*f, o.geometry.pixelMode); !why.empty()) {
       *error = why;
       return false;
     }
-  const int rate = live ? kCaptureRate : o.sound->sampleRate;
-  const int64_t length = live ? kLiveEnd : o.sound->frames();
-  const int64_t first = live ? 0 : int64_t(std::llround(o.start * rate));
-  if (first >= length) {
-    *error = "--start " + std::to_string(o.start) + " s lies past the end of the sound (" +
-             std::to_string(o.sound->seconds()) + " s)";
-    return false;
+
+  // The sound: decoding starts at once, ahead of the window and the filters.
+  std::unique_ptr<SoundStream> stream;
+  int rate = kCaptureRate;
+  int64_t length = kNoEnd;
+  bool canSeek = false;
+  if (!live) {
+    if (!o.sound) {
+      *error = "no sound to play";
+      return false;
+    }
+    std::unique_ptr<SoundSource> source = o.sound(error);
+    if (!source) return false;
+    rate = source->sampleRate();
+    canSeek = source->canSeek();
+    if (source->lengthHint() >= 0 && o.start >= double(source->lengthHint()) / rate) {
+      *error = "--start " + std::to_string(o.start) + " s lies past the end of " + source->name() + " (" +
+               std::to_string(double(source->lengthHint()) / rate) + " s)";
+      return false;
+    }
+    stream = std::make_unique<SoundStream>(std::move(source), SoundStream::defaultCapacity(rate));
   }
+  const int64_t first = live ? 0 : int64_t(std::llround(o.start * rate));
+  Analyzer analyzer(rate);
+  const int before = analyzer.before(), span = before + analyzer.after();
+  if (stream && !stream->start(first - before, error)) return false;
 
   Window window;
-  if (!window.open(g.width, g.height, error)) return false;
-  std::vector<const FilterInfo*> current = o.filters;
-  FilterSet filters;
-  if (!filters.start(current, o.dirs, g, error)) return false;
-  const rgb_color* palette = tw_system_palette();
-  const uint32* palette32 = tw_system_palette32();
-  auto fadeFor = [&] { return Fade(o.persistence ? *o.persistence : filters.hostFactor(), palette); };
-  Fade fade = fadeFor();
-  auto frame = std::make_unique<Frame>(g);
-  frame->clear();
+  if (!window.open(o.geometry.width, o.geometry.height, titleFor(o.filters, false), error)) return false;
+  FrameEngine engine;
+  if (!engine.start(o.filters, o.dirs, o.geometry, o.persistence, error)) return false;
 
   std::unique_ptr<Capture> capture;
   std::unique_ptr<Playback> playback;
@@ -194,7 +105,7 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
     capture->start();
   } else if (o.audio && !o.frameClock) {
     std::string why;
-    playback = Playback::open(*o.sound, &why);
+    playback = Playback::open(*stream, &why);
     if (!playback)
       std::fprintf(stderr, "tidewave: %s; pacing the pictures by the wall clock, without sound\n",
                    why.c_str());
@@ -203,15 +114,24 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
   }
   PlayClock clock(rate, first, length, playback != nullptr);
   if (playback) playback->start(&clock);
+  // With the frame clock, the frames come as render's do.
+  std::unique_ptr<AnalysisFeed> feed;
+  if (o.frameClock && stream) {
+    AnalysisFeed::Options fo;
+    fo.start = o.start;
+    fo.fps = o.fps;
+    fo.frames = o.seconds >= 0 ? frameCountFor(o.seconds, o.fps) : -1;
+    feed = std::make_unique<AnalysisFeed>(*stream, fo);
+    feed->start();
+  }
   std::fprintf(stderr, "%s\n", keyHelp());
   if (live) std::fprintf(stderr, "tidewave: listening to \"%s\"\n", o.capture.c_str());
-  window.setTitle(titleFor(current, false));
 
-  Analyzer analyzer(rate);
   SoundFrame analysed;
+  std::vector<float> left(static_cast<size_t>(span)), right(static_cast<size_t>(span));
   Sound recent;  // live: the newest samples, as much as one analysis reads
   recent.sampleRate = rate;
-  const int recentCount = std::max(analyzer.fftSize(), SoundFrame::kSamples);
+  std::vector<uint32> picture;
   const double frameSamples = rate / o.fps;
   const int64_t limit = o.seconds >= 0 ? int64_t(std::llround(o.seconds * rate)) : -1;
   int64_t gridBase = first;  // frames fall on gridBase + k × frameSamples
@@ -224,6 +144,8 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
   auto switchFilter = [&](int step) {
     if (o.catalog == nullptr || o.catalog->filters.empty()) return;
     const auto& all = o.catalog->filters;
+    const std::vector<const FilterInfo*> current = engine.filters();
+    FrameGeometry g = engine.geometry();
     size_t at = 0;
     for (size_t i = 0; i < all.size(); ++i)
       if (&all[i] == current.front()) at = i;
@@ -234,21 +156,17 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
       FrameGeometry ng = g;
       if ((f.modes & ng.pixelMode) == 0) ng.pixelMode = (f.modes & 1) ? 1 : 2;
       std::string why;
-      if (!filters.start({&f}, o.dirs, ng, &why)) {
+      if (!engine.start({&f}, o.dirs, ng, o.persistence, &why)) {
         std::fprintf(stderr, "tidewave: %s; trying the next\n", why.c_str());
         continue;
       }
-      current = {&f};
-      if (ng.pixelMode != g.pixelMode) frame = std::make_unique<Frame>(ng);
-      g = ng;
-      frame->clear();
-      fade = fadeFor();
-      std::fprintf(stderr, "tidewave: %s (%s)\n", f.name.c_str(), modeNames(g.pixelMode).c_str());
+      std::fprintf(stderr, "tidewave: %s (%s)\n", f.name.c_str(), modeNames(ng.pixelMode).c_str());
       return;
     }
     // Every other one refused: back to what ran (it started before).
     std::string why;
-    if (!filters.start(current, o.dirs, g, &why)) std::fprintf(stderr, "tidewave: %s\n", why.c_str());
+    if (!engine.start(current, o.dirs, g, o.persistence, &why))
+      std::fprintf(stderr, "tidewave: %s\n", why.c_str());
     std::fprintf(stderr, "tidewave: no other filter would start\n");
   };
 
@@ -269,13 +187,21 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
           break;
         case KeyAction::Pause:
           clock.setPaused(!clock.paused(), now);
-          window.setTitle(titleFor(current, clock.paused()));
+          window.setTitle(titleFor(engine.filters(), clock.paused()));
           break;
         case KeyAction::SeekBack:
         case KeyAction::SeekForward: {
-          if (live) break;
+          if (live || feed) break;
           const double by = action == KeyAction::SeekBack ? -kSeekSeconds : kSeekSeconds;
-          const int64_t to = std::min(clock.position(now) + int64_t(std::llround(by * rate)), length - 1);
+          if (by < 0 && !canSeek) {
+            std::fprintf(stderr, "tidewave: %s cannot seek backwards\n", stream->name().c_str());
+            break;
+          }
+          const int64_t end = clock.end();
+          const int64_t to = std::clamp<int64_t>(clock.position(now) + int64_t(std::llround(by * rate)),
+                                                 first, std::max(first, end - 1));
+          std::string why;
+          if (!stream->seek(to - before, &why)) std::fprintf(stderr, "tidewave: %s\n", why.c_str());
           clock.seek(to, now);
           last = gridBase = nextAt = clock.position(now);
           break;
@@ -283,7 +209,7 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
         case KeyAction::NextFilter:
         case KeyAction::PreviousFilter:
           switchFilter(action == KeyAction::NextFilter ? 1 : -1);
-          window.setTitle(titleFor(current, clock.paused()));
+          window.setTitle(titleFor(engine.filters(), clock.paused()));
           break;
         case KeyAction::Fullscreen:
           window.toggleFullscreen();
@@ -301,45 +227,56 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
       SDL_WaitEventTimeout(nullptr, 30);
       continue;
     }
-    const int64_t pos = o.frameClock ? first + int64_t(std::llround(double(frames) / o.fps * rate))
-                                     : clock.position(steadySeconds());
-    heard += std::max<int64_t>(0, pos - last);
-    last = pos;
-    if (o.frameClock && (pos >= length || (o.seconds >= 0 && frames >= frameCountFor(o.seconds, o.fps)))) break;
-    if (!o.frameClock && ((limit >= 0 && heard >= limit) || pos >= clock.end())) break;
-    if (!o.frameClock && pos < nextAt) {
-      // Wait for the sound to reach the next frame's time, in small steps so
-      // that keys stay quick.
-      const double wait = std::min(double(nextAt - pos) / rate, 0.005);
-      std::this_thread::sleep_for(std::chrono::duration<double>(wait));
-      continue;
-    }
-    // Draw what is heard now; a late frame skips the grid points it missed.
-    if (live) {
-      if (capture->failed()) {
-        lost = "the sound server stopped giving sound from \"" + o.capture + "\"";
-        break;
-      }
-      capture->ring().latest(recentCount, &recent);
-      analyzer.analyse(recent, recentCount - analyzer.fftSize() / 2, &analysed);
+    if (feed) {
+      const SoundFrame* sound = feed->next();
+      if (sound == nullptr) break;
+      analysed = *sound;
+      heard = int64_t(std::llround(double(frames + 1) / o.fps * rate));
     } else {
-      analyzer.analyse(*o.sound, pos, &analysed);
+      if (stream && stream->end() >= 0 && stream->end() < clock.end()) clock.setEnd(stream->end());
+      const int64_t pos = clock.position(steadySeconds());
+      heard += std::max<int64_t>(0, pos - last);
+      last = pos;
+      if ((limit >= 0 && heard >= limit) || pos >= clock.end()) break;
+      if (pos < nextAt) {
+        // Wait for the sound to reach the next frame's time, in small steps so
+        // that keys stay quick.
+        const double wait = std::min(double(nextAt - pos) / rate, 0.005);
+        std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+        continue;
+      }
+      // Draw what is heard now; a late frame skips the grid points it missed.
+      if (live) {
+        if (capture->failed()) {
+          lost = "the sound server stopped giving sound from \"" + o.capture + "\"";
+          break;
+        }
+        capture->ring().latest(span, &recent);
+        analyzer.analyse(SampleWindow::of(recent), span - analyzer.after(), &analysed);
+      } else {
+        if (!stream->read(pos - before, span, left.data(), right.data())) continue;  // a seek came between
+        stream->release(pos - before);
+        analyzer.analyse(SampleWindow{left.data(), right.data(), pos - before, span, -1}, pos, &analysed);
+      }
+      nextAt = gridBase + int64_t(std::floor(double(pos - gridBase) / frameSamples + 1) * frameSamples);
     }
-    analysed.frameCount = int32(frames);
-    fade.apply(*frame);
-    analysed.copyTo(frame->info());
-    filters.draw(frame->info());
-    window.upload(*frame, palette32);
-    window.present();
+    engine.draw(analysed, int32(frames));
+    toPicture(engine.frame(), engine.palette32(), &picture);
+    window.show(picture.data(), engine.geometry().width, engine.geometry().height,
+                size_t(engine.geometry().width) * 4);
     ++frames;
-    nextAt = gridBase + int64_t(std::floor(double(pos - gridBase) / frameSamples + 1) * frameSamples);
   }
 
   if (playback) playback->stop();
   if (capture) capture->stop();
+  if (feed) feed->stop();
+  if (stream) {
+    result->problem = stream->problem();
+    stream->stop();
+  }
   std::string why;
   const bool shot = o.screenshot.empty() || window.screenshot(o.screenshot, &why);
-  filters.stop();
+  engine.stop();
   tw_set_modifiers(0);
   result->frames = frames;
   result->soundSeconds = double(heard) / rate;

@@ -1,12 +1,14 @@
-// `tidewave play`: the filters live in a window, over the sound as it is
-// heard. The sound plays on a thread of its own (Playback) and the frames
-// follow what has actually been played (PlayClock); without a sound server
-// they follow the wall clock.
+// `tidewave play`: the frame engine driven by the sound clock, into a window.
+// The sound is decoded ahead on a thread of its own and plays on another
+// (Playback); each frame is analysed at the sample heard now (PlayClock).
+// Without a sound server the clock follows the wall clock; with
+// frameClock, each frame moves on by one frame period, and the frames are
+// render's.
 #pragma once
 
+#include "Render.h"
 #include "engine/Catalog.h"
 #include "engine/Frame.h"
-#include "engine/Sound.h"
 
 #include <optional>
 #include <string>
@@ -24,10 +26,8 @@ struct PlayOptions {
   double start = 0;
   double seconds = -1;  // stop after this much sound; negative: at the end
   std::optional<float> persistence;
-  const Sound* sound = nullptr;
-  bool audio = true;       // false: no sound server, wall-clock pacing
-  // Each frame moves the position on by one frame period, as fast as the
-  // frames are drawn, without sound: the frames render draws (tests, captures).
+  SoundOpener sound;  // the music, unless capturing
+  bool audio = true;  // false: no sound server, wall-clock pacing
   bool frameClock = false;
   std::string screenshot;  // PNG of the window's last picture, or empty
   // A sound server source to analyse live instead of `sound` (no seeking,
@@ -39,6 +39,7 @@ struct PlayResult {
   long frames = 0;
   double soundSeconds = 0;  // sound played (pauses and seeks left out)
   bool audio = false;       // the sound went to a server
+  std::string problem;      // the sound ended early or was damaged
 };
 
 // False with a one-line reason (no display, a filter that refuses).

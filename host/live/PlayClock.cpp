@@ -29,6 +29,21 @@ int64_t PlayClock::position(double now) {
   return lastReported_;
 }
 
+int64_t PlayClock::end() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return end_;
+}
+
+void PlayClock::setEnd(int64_t end) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    end_ = std::max(start_, end);
+    cursor_ = std::min(cursor_, end_);
+    anchor_ = std::min(anchor_, end_);
+  }
+  wake_.notify_all();
+}
+
 bool PlayClock::paused() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return paused_;

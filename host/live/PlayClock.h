@@ -18,7 +18,9 @@ class PlayClock {
   PlayClock(int sampleRate, int64_t start, int64_t end, bool audioDriven);
 
   int sampleRate() const { return rate_; }
-  int64_t end() const { return end_; }
+  int64_t end() const;
+  // The end, once known (a stream whose length was not told beforehand).
+  void setEnd(int64_t end);
 
   // The drawing thread's side.
   // The sample heard at time `now`: the last report, carried forward by the
@@ -53,7 +55,8 @@ class PlayClock {
   int64_t carried(double now) const;  // under the lock
 
   const int rate_;
-  const int64_t start_, end_;
+  const int64_t start_;
+  int64_t end_;
   const bool audioDriven_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;

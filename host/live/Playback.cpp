@@ -25,8 +25,8 @@ constexpr int kChunk = 512;
 constexpr double kBufferSeconds = 0.08;
 }  // namespace
 
-std::unique_ptr<Playback> Playback::open(const Sound& sound, std::string* error) {
-  const PulseFormat format = stereo16(sound.sampleRate);
+std::unique_ptr<Playback> Playback::open(SoundStream& sound, std::string* error) {
+  const PulseFormat format = stereo16(sound.sampleRate());
   pa_buffer_attr buffer{};
   buffer.maxlength = uint32_t(-1);
   buffer.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(kBufferSeconds * 1e6), &format));
@@ -61,26 +61,28 @@ void Playback::stop() {
 
 void Playback::run() {
   std::vector<int16_t> pcm(size_t(kChunk) * 2);
+  std::vector<float> left(kChunk), right(kChunk);
   PlayClock::Chunk chunk;
   auto to16 = [](float v) { return int16_t(std::clamp(std::lround(v), -32768L, 32767L)); };
   while (clock_->next(kChunk, &chunk)) {
     int code = 0;
     if (chunk.flush) pa_simple_flush(stream_, &code);
+    // A seek while waiting for the decoder makes this chunk stale.
+    if (!sound_.read(chunk.first, chunk.count, left.data(), right.data())) continue;
     for (int i = 0; i < chunk.count; ++i) {
-      const size_t at = size_t(chunk.first + i);
-      pcm[size_t(i) * 2] = to16(sound_.left[at]);
-      pcm[size_t(i) * 2 + 1] = to16(sound_.right[at]);
+      pcm[size_t(i) * 2] = to16(left[size_t(i)]);
+      pcm[size_t(i) * 2 + 1] = to16(right[size_t(i)]);
     }
     if (pa_simple_write(stream_, pcm.data(), size_t(chunk.count) * 4, &code) < 0) {
       // The server went away: keep the chunk's time by the wall clock, so
       // the pictures carry on instead of racing through the rest.
-      std::this_thread::sleep_for(std::chrono::duration<double>(double(chunk.count) / sound_.sampleRate));
+      std::this_thread::sleep_for(std::chrono::duration<double>(double(chunk.count) / sound_.sampleRate()));
       clock_->played(chunk, 0, steadySeconds());
       continue;
     }
     const pa_usec_t latency = pa_simple_get_latency(stream_, &code);
     const int64_t behind =
-        latency == pa_usec_t(-1) ? 0 : int64_t(double(latency) * 1e-6 * sound_.sampleRate + 0.5);
+        latency == pa_usec_t(-1) ? 0 : int64_t(double(latency) * 1e-6 * sound_.sampleRate() + 0.5);
     clock_->played(chunk, behind, steadySeconds());
   }
   int code = 0;

@@ -3,8 +3,8 @@
 // reports back how far playback has got.
 #pragma once
 
+#include "engine/SoundStream.h"
 #include "live/PlayClock.h"
-#include "engine/Sound.h"
 
 #include <memory>
 #include <string>
@@ -22,17 +22,17 @@ class Playback {
   ~Playback();
   // Connects to the sound server; null with the server's reason when there is
   // none. Nothing plays before start().
-  static std::unique_ptr<Playback> open(const Sound& sound, std::string* error);
+  static std::unique_ptr<Playback> open(SoundStream& sound, std::string* error);
   // Starts the thread; it runs until the clock is stopped.
   void start(PlayClock* clock);
   // Stops the clock and waits for the thread.
   void stop();
 
  private:
-  Playback(const Sound& sound, pa_simple* stream) : sound_(sound), stream_(stream) {}
+  Playback(SoundStream& sound, pa_simple* stream) : sound_(sound), stream_(stream) {}
   void run();
 
-  const Sound& sound_;
+  SoundStream& sound_;
   pa_simple* stream_;
   PlayClock* clock_ = nullptr;
   std::thread thread_;

@@ -153,7 +153,7 @@ TEST(AddonContract, EveryFilterDrawsOnlyInsideFramesOfAnySize) {
         rec.bits = buffer.data() + kGuard;
         for (int frameNo = 0; frameNo < 4; ++frameNo) {
           rec.frameCount = frameNo;
-          for (int i = 0; i <= tw::Frame::kSamples; ++i) rec.samples[i] = int32(rnd() % 65536) - 32768;
+          for (int i = 0; i < tw::Frame::kSamples; ++i) rec.samples[i] = int32(rnd() % 65536) - 32768;
           for (int ch = 0; ch < 2; ++ch) {
             for (int i = 0; i < tw::Frame::kSpectrum; ++i) rec.spectrum[ch][i] = float(rnd() % 3000000);
             rec.level[ch] = double(rnd() % 1000000);

@@ -81,7 +81,7 @@ class Ziduv : public ::testing::Test {
   std::unique_ptr<tw::AddonLibrary> lib;
 };
 
-std::vector<int32> zeros() { return std::vector<int32>(tw::Frame::kSamples + 1, 0); }
+std::vector<int32> zeros() { return std::vector<int32>(tw::Frame::kSamples, 0); }
 
 TEST_F(Ziduv, DescribesItselfAndOffersOneFilter) {
   FilterRun run(*lib, 0);
@@ -160,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Ziduv, ALargeMeanShiftsTheWholeTrace) {
   // M = 6554 gives A = 10: a sample equal to the mean lands at value 50.
-  std::vector<int32> s(tw::Frame::kSamples + 1, 6554);
+  std::vector<int32> s(tw::Frame::kSamples, 6554);
   auto run = runFrame(s, {640, 480, 1, 0}, 0);
   for (int x = 0; x < 640; x += 13) {
     EXPECT_EQ(run->frame().at8(x, 319), 0);
@@ -172,7 +172,7 @@ TEST_F(Ziduv, ALargeMeanShiftsTheWholeTrace) {
 
 // A waveform with a DC offset and fast swings, so columns span many values.
 std::vector<int32> music() {
-  std::vector<int32> s(tw::Frame::kSamples + 1);
+  std::vector<int32> s(tw::Frame::kSamples);
   unsigned seed = 7;
   int32 v = 0;
   for (auto& x : s) {
