@@ -45,6 +45,13 @@ bool demo(const Catalog& catalog, const DemoOptions& d, int* failed, std::string
   if (!video) std::fprintf(stderr, "tidewave: ffmpeg not found; writing PNG frames instead of videos\n");
   std::vector<SheetTile> tiles;
   for (const FilterInfo& f : catalog.filters) {
+    // Each filter in its richest mode.
+    std::string why;
+    if (!describe(d.dirs, f, &why)) {
+      std::fprintf(stderr, "tidewave: %s\n", why.c_str());
+      ++*failed;
+      continue;
+    }
     RenderOptions o;
     o.filters = {&f};
     o.dirs = d.dirs;
@@ -69,7 +76,6 @@ bool demo(const Catalog& catalog, const DemoOptions& d, int* failed, std::string
     // a filter that has not yet drawn much is not shown blank.
     o.keepAt = {2.0 / 3, 0.5, 5.0 / 6, 1.0};
     RenderResult result;
-    std::string why;
     if (!render(o, &result, &why)) {
       std::fprintf(stderr, "tidewave: %s: %s\n", f.name.c_str(), why.c_str());
       ++*failed;

@@ -4,6 +4,7 @@
 #include "Render.h"
 #include "Report.h"
 #include "engine/Catalog.h"
+#include "engine/FilterSet.h"
 #include "live/Capture.h"
 #include "live/Play.h"
 #include "output/Sinks.h"
@@ -278,7 +279,7 @@ int main(int argc, char** argv) {
       o.filters.push_back(f);
     }
     o.modeGiven = playMode != 0;
-    o.geometry.pixelMode = playMode == 32 || (playMode == 0 && !(o.filters.front()->modes & 1)) ? 2 : 1;
+    o.geometry.pixelMode = playMode == 0 ? tw::kFirstFiltersMode : playMode == 32 ? 2 : 1;
     o.catalog = &catalog;
     o.dirs = dirs;
     o.fps = playFps;

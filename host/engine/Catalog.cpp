@@ -1,5 +1,6 @@
 #include "engine/Catalog.h"
 
+#include "engine/AddonManifest.h"
 #include "engine/FilterDriver.h"
 
 #include <platform/resources.h>
@@ -59,6 +60,17 @@ std::string modeNames(int32 modes) {
   return s.empty() ? "none" : s;
 }
 
+std::string AddonFile::name() const { return fs::path(path_).filename().string(); }
+
+const AddonLibrary* AddonFile::library(std::string* error) const {
+  if (!library_ && failure_.empty()) {
+    library_ = AddonLibrary::open(path_, &failure_);
+    if (!library_ && failure_.empty()) failure_ = "cannot be loaded";
+  }
+  if (!library_ && error) *error = name() + ": " + failure_;
+  return library_.get();
+}
+
 bool openCatalog(const HostDirs& dirs, Catalog* out, std::string* error) {
   std::error_code ec;
   if (!fs::is_directory(dirs.addons, ec)) {
@@ -66,24 +78,98 @@ bool openCatalog(const HostDirs& dirs, Catalog* out, std::string* error) {
         "add-on directory '" + dirs.addons + "' does not exist (build the add-ons, or pass --add-ons DIR)";
     return false;
   }
-  out->addons = openAddonDirectory(dirs.addons, &out->failures);
-  for (const auto& lib : out->addons) {
-    for (int32 i = 0; i < kMaxFilters; ++i) {
-      CFilter* filter = lib->create(i);
-      if (filter == nullptr) break;
-      FilterDriver driver(filter);
-      driver.setDirectories(dirs.base, dirs.data, dirs.image);
-      FilterInfo info;
-      info.addon = lib.get();
-      info.index = i;
-      if (driver.load()) {
-        info.name = driver.filter().name ? driver.filter().name : "";
-        info.modes = driver.filter().supportedModes;
-      }
-      if (info.name.empty()) info.name = lib->name() + "#" + std::to_string(i);
-      out->filters.push_back(info);
+  std::vector<fs::path> files;
+  for (const fs::directory_entry& e : fs::directory_iterator(dirs.addons, ec))
+    if (e.is_regular_file(ec)) files.push_back(e.path());
+  if (ec) out->failures.push_back(dirs.addons + ": " + ec.message());
+  std::sort(files.begin(), files.end());
+  for (const fs::path& p : files) {
+    auto file = std::make_unique<AddonFile>(p.string());
+    AddonManifest manifest;
+    std::string why;
+    if (!readAddonManifest(p.string(), &manifest, &why)) {
+      out->failures.push_back(p.filename().string() + ": " + why);
+      continue;
     }
+    if (manifest.filters.empty()) {
+      // No list of names: open the file and load each filter to learn them.
+      const AddonLibrary* lib = file->library(nullptr);
+      if (lib == nullptr) {
+        std::string reason;
+        file->library(&reason);
+        out->failures.push_back(reason);
+        continue;
+      }
+      for (int32 i = 0; i < kMaxFilters; ++i) {
+        CFilter* filter = lib->create(i);
+        if (filter == nullptr) break;
+        FilterDriver driver(filter);
+        driver.setDirectories(dirs.base, dirs.data, dirs.image);
+        FilterInfo info;
+        info.addon = file.get();
+        info.index = i;
+        if (driver.load()) {
+          remember(info, driver.filter());
+          info.name = info.descriptor.name;
+        }
+        if (info.name.empty()) info.name = file->name() + "#" + std::to_string(i);
+        out->filters.push_back(info);
+      }
+    } else if (!manifest.abiMismatch.empty()) {
+      out->failures.push_back(file->name() + ": " + manifest.abiMismatch);
+      continue;
+    } else {
+      for (size_t i = 0; i < manifest.filters.size(); ++i) {
+        FilterInfo info;
+        info.addon = file.get();
+        info.index = int32(i);
+        info.name = manifest.filters[i];
+        out->filters.push_back(info);
+      }
+    }
+    out->addons.push_back(std::move(file));
   }
+  return true;
+}
+
+namespace {
+
+std::vector<std::string> paramLines(const BMessage& params);
+
+}  // namespace
+
+void remember(const FilterInfo& info, const CFilter& f) {
+  FilterDescriptor& d = info.descriptor;
+  d.name = f.name ? f.name : "";
+  d.author = f.author ? f.author : "";
+  d.info = f.info ? f.info : "";
+  d.modes = f.supportedModes;
+  d.hostHint1 = f.hostHint1, d.hostHint2 = f.hostHint2;
+  d.hostFlag1 = f.hostFlag1, d.hostFlag2 = f.hostFlag2;
+  d.hostFactor = f.hostFactor;
+  d.iconWidth = f.icon ? int(f.icon->Bounds().Width() + 1) : 0;
+  d.iconHeight = f.icon ? int(f.icon->Bounds().Height() + 1) : 0;
+  d.params = paramLines(f.params);
+  info.modes = d.modes;
+  info.described = true;
+}
+
+bool describe(const HostDirs& dirs, const FilterInfo& info, std::string* error) {
+  if (info.described) return true;
+  const AddonLibrary* lib = info.addon->library(error);
+  if (lib == nullptr) return false;
+  CFilter* filter = lib->create(info.index);
+  if (filter == nullptr) {
+    *error = "add-on " + info.addon->name() + " no longer makes filter " + std::to_string(info.index);
+    return false;
+  }
+  FilterDriver driver(filter);
+  driver.setDirectories(dirs.base, dirs.data, dirs.image);
+  if (!driver.load()) {
+    *error = "filter \"" + info.name + "\" failed to load";
+    return false;
+  }
+  remember(info, driver.filter());
   return true;
 }
 
@@ -101,13 +187,9 @@ std::string filterNames(const Catalog& catalog) {
 
 namespace {
 
-void printParams(const BMessage& params, FILE* out) {
+std::vector<std::string> paramLines(const BMessage& params) {
+  std::vector<std::string> lines;
   const int32 n = params.CountNames(B_ANY_TYPE);
-  if (n == 0) {
-    std::fprintf(out, "    parameters: none\n");
-    return;
-  }
-  std::fprintf(out, "    parameters:\n");
   for (int32 i = 0; i < n; ++i) {
     const char* name = nullptr;
     type_code type = 0;
@@ -119,21 +201,23 @@ void printParams(const BMessage& params, FILE* out) {
       float f;
       int32 v;
       const char* s;
-      std::fprintf(out, "      \"%s\" ", name);
+      char line[256];
       if (params.FindRect(name, k, &r) == B_OK)
-        std::fprintf(out, "rect (%g, %g, %g, %g)\n", r.left, r.top, r.right, r.bottom);
+        std::snprintf(line, sizeof line, "rect (%g, %g, %g, %g)", r.left, r.top, r.right, r.bottom);
       else if (params.FindBool(name, k, &b) == B_OK)
-        std::fprintf(out, "bool %s\n", b ? "true" : "false");
+        std::snprintf(line, sizeof line, "bool %s", b ? "true" : "false");
       else if (params.FindFloat(name, k, &f) == B_OK)
-        std::fprintf(out, "float %.9g\n", double(f));
+        std::snprintf(line, sizeof line, "float %.9g", double(f));
       else if (params.FindInt32(name, k, &v) == B_OK)
-        std::fprintf(out, "int32 %d\n", v);
+        std::snprintf(line, sizeof line, "int32 %d", v);
       else if (params.FindString(name, k, &s) == B_OK)
-        std::fprintf(out, "string \"%s\"\n", s);
+        std::snprintf(line, sizeof line, "string \"%s\"", s);
       else
-        std::fprintf(out, "type '%s'\n", tw_type_code_text(type).c_str());
+        std::snprintf(line, sizeof line, "type '%s'", tw_type_code_text(type).c_str());
+      lines.push_back("\"" + std::string(name) + "\" " + line);
     }
   }
+  return lines;
 }
 
 }  // namespace
@@ -156,30 +240,31 @@ void printListing(const HostDirs& dirs, const Catalog& catalog, FILE* out) {
     } else {
       std::fprintf(out, "  resources: unreadable\n");
     }
-    for (int32 i = 0; i < kMaxFilters; ++i) {
-      CFilter* filter = lib->create(i);
-      if (filter == nullptr) break;
-      FilterDriver driver(filter);
-      driver.setDirectories(dirs.base, dirs.data, dirs.image);
-      if (!driver.load()) {
-        std::fprintf(out, "  filter %d: load failed\n", i);
+    for (const FilterInfo& info : catalog.filters) {
+      if (info.addon != lib.get()) continue;
+      std::string why;
+      if (!describe(dirs, info, &why)) {
+        std::fprintf(out, "  filter %d: %s\n", info.index, why.c_str());
         continue;
       }
-      const CFilter& f = driver.filter();
-      std::fprintf(out, "  filter %d: \"%s\"\n", i, f.name ? f.name : "");
-      std::fprintf(out, "    author: %s\n", f.author ? f.author : "(none)");
-      std::fprintf(out, "    info: %s\n", f.info ? f.info : "(none)");
-      std::fprintf(out, "    pixel modes: %s (supportedModes %d)\n", modeNames(f.supportedModes).c_str(),
-                   f.supportedModes);
+      const FilterDescriptor& f = info.descriptor;
+      std::fprintf(out, "  filter %d: \"%s\"\n", info.index, f.name.c_str());
+      std::fprintf(out, "    author: %s\n", f.author.empty() ? "(none)" : f.author.c_str());
+      std::fprintf(out, "    info: %s\n", f.info.empty() ? "(none)" : f.info.c_str());
+      std::fprintf(out, "    pixel modes: %s (supportedModes %d)\n", modeNames(f.modes).c_str(), f.modes);
+      const std::string icon = f.iconWidth > 0
+                                   ? std::to_string(f.iconWidth) + " x " + std::to_string(f.iconHeight)
+                                   : std::string("none");
       std::fprintf(out,
                    "    hostHint1 %d, hostHint2 %d, hostFlag1 %s, hostFlag2 %s, hostFactor %.9g, icon %s\n",
                    f.hostHint1, f.hostHint2, f.hostFlag1 ? "true" : "false", f.hostFlag2 ? "true" : "false",
-                   double(f.hostFactor),
-                   f.icon ? (std::to_string(int(f.icon->Bounds().Width() + 1)) + " x " +
-                             std::to_string(int(f.icon->Bounds().Height() + 1)))
-                                .c_str()
-                          : "none");
-      printParams(f.params, out);
+                   double(f.hostFactor), icon.c_str());
+      if (f.params.empty()) {
+        std::fprintf(out, "    parameters: none\n");
+      } else {
+        std::fprintf(out, "    parameters:\n");
+        for (const std::string& line : f.params) std::fprintf(out, "      %s\n", line.c_str());
+      }
     }
   }
 }

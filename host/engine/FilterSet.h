@@ -13,8 +13,13 @@
 
 namespace tw {
 
-// Empty when the filter draws in the pixel mode, else the one-line reason.
+// Empty when the filter draws in the pixel mode (or its modes are not known
+// yet), else the one-line reason.
 std::string modeMismatch(const FilterInfo& filter, int32 pixelMode);
+
+// A pixel mode to ask of FilterSet::start: the first filter's own, 8-bit
+// when it draws it.
+constexpr int32 kFirstFiltersMode = 0;
 
 class FilterSet {
  public:
@@ -23,8 +28,9 @@ class FilterSet {
   FilterSet(const FilterSet&) = delete;
   FilterSet& operator=(const FilterSet&) = delete;
 
-  // Stops what runs, then starts `filters` for frames of geometry `g`. False
-  // with a reason, nothing left running, when one refuses.
+  // Stops what runs, then starts `filters` for frames of geometry `g` (its
+  // pixelMode may be kFirstFiltersMode). False with a reason, nothing left
+  // running, when one refuses or does not draw in the mode.
   bool start(const std::vector<const FilterInfo*>& filters, const HostDirs& dirs, const FrameGeometry& g,
              std::string* error);
   void stop();
@@ -32,12 +38,15 @@ class FilterSet {
   // The first filter's hostFactor (how much of the previous frame it keeps).
   float hostFactor() { return drivers_.empty() ? 0.f : drivers_.front()->filter().hostFactor; }
   size_t size() const { return drivers_.size(); }
+  // The geometry of the run, its mode settled.
+  const FrameGeometry& geometry() const { return geometry_; }
   // Every filter in order, or filter i alone (to time each).
   void draw(SFrameInfo& record);
   void draw(size_t i, SFrameInfo& record) { drivers_[i]->draw(record); }
 
  private:
   std::vector<std::unique_ptr<FilterDriver>> drivers_;
+  FrameGeometry geometry_;
 };
 
 }  // namespace tw

@@ -7,19 +7,15 @@
 namespace tw {
 
 bool FrameEngine::start(const std::vector<const FilterInfo*>& filters, const HostDirs& dirs,
-                        const FrameGeometry& g, std::optional<float> persistence, std::string* error) {
+                        const FrameGeometry& asked, std::optional<float> persistence, std::string* error) {
   stop();
   if (filters.empty()) {
     *error = "no filter to draw";
     return false;
   }
-  for (const FilterInfo* f : filters)
-    if (std::string why = modeMismatch(*f, g.pixelMode); !why.empty()) {
-      *error = why;
-      return false;
-    }
-  if (!filters_.start(filters, dirs, g, error)) return false;
+  if (!filters_.start(filters, dirs, asked, error)) return false;
   infos_ = filters;
+  const FrameGeometry& g = filters_.geometry();
   if (!frame_ || frame_->geometry().width != g.width || frame_->geometry().height != g.height ||
       frame_->geometry().pixelMode != g.pixelMode || frame_->geometry().rowBytes() != g.rowBytes())
     frame_ = std::make_unique<Frame>(g);

@@ -36,7 +36,8 @@ class FrameEngine {
   FrameEngine& operator=(const FrameEngine&) = delete;
 
   // Ends what runs, then starts `filters` (drawn in this order into one
-  // frame) for frames of geometry `g`, in the contract's order: directories,
+  // frame) for frames of geometry `g` (pixelMode may be kFirstFiltersMode),
+  // in the contract's order: directories,
   // load, geometry and palettes, prepare. The fade keeps the first filter's
   // hostFactor of each frame unless `persistence` says otherwise. The frame
   // starts black. False with a one-line reason, nothing left running, when a

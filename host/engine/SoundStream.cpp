@@ -118,10 +118,11 @@ bool SoundStream::read(int64_t from, int count, float* left, float* right) {
   std::unique_lock lock(mutex_);
   const uint64_t mine = generation_;
   const int64_t to = from + count;
-  // A reader that asks further ahead than the window holds would wait for
-  // ever on a decoder that may not drop what it has not released.
-  if (to - keepFrom_ > capacity_) {
-    keepFrom_ = to - capacity_;
+  // A reader that asks further ahead than the window is sure to reach (the
+  // decoder stops up to a block short of it) would wait for ever on a
+  // decoder that may not drop what was not released.
+  if (to - keepFrom_ > capacity_ - kBlock) {
+    keepFrom_ = to - (capacity_ - kBlock);
     changed_.notify_all();
   }
   changed_.wait(lock, [&] { return stopped_ || generation_ != mine || available(to); });
@@ -170,8 +171,8 @@ int64_t SoundStream::end() const {
 int64_t SoundStream::waitFor(int64_t at) {
   std::unique_lock lock(mutex_);
   const uint64_t mine = generation_;
-  if (at + 1 - keepFrom_ > capacity_) {
-    keepFrom_ = at + 1 - capacity_;
+  if (at + 1 - keepFrom_ > capacity_ - kBlock) {
+    keepFrom_ = at + 1 - (capacity_ - kBlock);
     changed_.notify_all();
   }
   changed_.wait(lock, [&] { return stopped_ || generation_ != mine || available(at + 1); });

@@ -61,10 +61,11 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
     return false;
   }
   for (const FilterInfo* f : o.filters)
-    if (std::string why = modeMismatch(*f, o.geometry.pixelMode); !why.empty()) {
-      *error = why;
-      return false;
-    }
+    if (o.geometry.pixelMode != kFirstFiltersMode)
+      if (std::string why = modeMismatch(*f, o.geometry.pixelMode); !why.empty()) {
+        *error = why;
+        return false;
+      }
 
   // The sound: decoding starts at once, ahead of the window and the filters.
   std::unique_ptr<SoundStream> stream;
@@ -154,13 +155,14 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
       const FilterInfo& f = all[at];
       if (o.modeGiven && !modeMismatch(f, g.pixelMode).empty()) continue;
       FrameGeometry ng = g;
-      if ((f.modes & ng.pixelMode) == 0) ng.pixelMode = (f.modes & 1) ? 1 : 2;
+      if (!o.modeGiven) ng.pixelMode = kFirstFiltersMode;
       std::string why;
       if (!engine.start({&f}, o.dirs, ng, o.persistence, &why)) {
         std::fprintf(stderr, "tidewave: %s; trying the next\n", why.c_str());
         continue;
       }
-      std::fprintf(stderr, "tidewave: %s (%s)\n", f.name.c_str(), modeNames(ng.pixelMode).c_str());
+      std::fprintf(stderr, "tidewave: %s (%s)\n", f.name.c_str(),
+                   modeNames(engine.geometry().pixelMode).c_str());
       return;
     }
     // Every other one refused: back to what ran (it started before).
