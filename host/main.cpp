@@ -48,7 +48,13 @@ bool loadSoundOrDemo(const std::string& file, tw::Sound* sound, std::string* err
     *sound = tw::makeDemoTrack();
     return true;
   }
-  return tw::loadSound(file, sound, error);
+  std::string problem;
+  if (!tw::loadSound(file, sound, error, &problem)) return false;
+  // A damaged file still plays what decoded; the user hears why it differs.
+  if (!problem.empty())
+    std::fprintf(stderr, "tidewave: %s: %s\n", file == "-" ? "standard input" : file.c_str(),
+                 problem.c_str());
+  return true;
 }
 
 struct Common {
