@@ -30,7 +30,8 @@
 #endif
 #endif
 #ifdef TW_ASAN
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's own count (GCC ships no header declaring it).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace fs = std::filesystem;
