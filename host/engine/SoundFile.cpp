@@ -446,9 +446,11 @@ bool FileSource::convertFrame() {
   uint8_t* planes[2] = {reinterpret_cast<uint8_t*>(left_.data()), reinterpret_cast<uint8_t*>(right_.data())};
   const int got = swr_convert(swr_, planes, count, const_cast<const uint8_t**>(frame_->extended_data), count);
   if (got <= 0) return false;
+  // To the 16-bit range; a NaN from a decoder fed damage becomes silence.
+  const auto level = [](float x) { return x == x ? std::clamp(x * 32768.0f, -32768.0f, 32767.0f) : 0.0f; };
   for (int i = 0; i < got; ++i) {
-    left_[size_t(i)] = std::clamp(left_[size_t(i)] * 32768.0f, -32768.0f, 32767.0f);
-    right_[size_t(i)] = std::clamp(right_[size_t(i)] * 32768.0f, -32768.0f, 32767.0f);
+    left_[size_t(i)] = level(left_[size_t(i)]);
+    right_[size_t(i)] = level(right_[size_t(i)]);
   }
   bufAt_ = 0;
   bufCount_ = got;
