@@ -6,6 +6,10 @@
 //   frames per second, and each frame as a multiple of a memset of it.
 // - The same render to H.264 (30 s, through ffmpeg): how many times faster
 //   than real time. Skipped when ffmpeg is not installed.
+// - Decoding three minutes of Ogg Vorbis (the demo track, encoded by ffmpeg
+//   at the start of the run) through openSoundFile, in times real time,
+//   beside `ffmpeg -i f -f null -` decoding the same file (the whole
+//   process) in the same run.
 #include "../Yardstick.h"
 
 #include "engine/Analysis.h"
@@ -13,6 +17,7 @@
 #include "Render.h"
 #include "output/Sinks.h"
 #include "engine/Sound.h"
+#include "engine/SoundSource.h"
 
 #include <benchmark/benchmark.h>
 #include <kissfft/kiss_fftr.h>
@@ -22,6 +27,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -139,9 +145,62 @@ void BM_RenderH264Ziduv8(benchmark::State& state) {
   if (ran) state.counters["times_real_time"] = double(frames) / o.fps / wall;
 }
 
+// Three minutes of the demo track as Ogg Vorbis, made once per run; empty
+// when ffmpeg is missing or fails.
+const std::string& vorbisFile() {
+  static const std::string path = [] {
+    const std::string ffmpeg = tw::findFfmpeg();
+    if (ffmpeg.empty()) return std::string();
+    const std::filesystem::path dir = std::filesystem::temp_directory_path();
+    const std::string wav = (dir / "bench-host-demo.wav").string(),
+                      ogg = (dir / "bench-host-demo.ogg").string();
+    const tw::Sound demo = tw::makeDemoTrack(180);
+    std::string why;
+    if (!tw::writeWav(wav, demo, 0, demo.frames(), &why)) return std::string();
+    const std::string cmd =
+        ffmpeg + " -nostdin -loglevel error -y -i '" + wav + "' -c:a libvorbis '" + ogg + "'";
+    const bool made = std::system(cmd.c_str()) == 0;
+    std::filesystem::remove(wav);
+    std::atexit(
+        [] { std::filesystem::remove(std::filesystem::temp_directory_path() / "bench-host-demo.ogg"); });
+    return made ? ogg : std::string();
+  }();
+  return path;
+}
+
+void BM_DecodeVorbis(benchmark::State& state) {
+  const std::string& file = vorbisFile();
+  if (file.empty()) return state.SkipWithError("ffmpeg is not installed or could not encode Vorbis");
+  // The yardstick: ffmpeg decoding the same file to nothing, start to exit.
+  const std::string cmd = tw::findFfmpeg() + " -nostdin -loglevel error -i '" + file + "' -f null -";
+  double ffmpegWall = 1e9;
+  for (int i = 0; i < 3; ++i) {
+    const auto t0 = Clock::now();
+    if (std::system(cmd.c_str()) != 0) return state.SkipWithError("ffmpeg failed to decode the file");
+    ffmpegWall = std::min(ffmpegWall, std::chrono::duration<double>(Clock::now() - t0).count());
+  }
+  std::vector<float> left(4096), right(4096);
+  double wall = 0, seconds = 0;
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    std::string why;
+    std::unique_ptr<tw::SoundSource> source = tw::openSoundFile(file, &why);
+    if (!source) return state.SkipWithError(why.c_str());
+    int64_t samples = 0;
+    for (int got; (got = source->read(left.data(), right.data(), 4096)) > 0;) samples += got;
+    benchmark::DoNotOptimize(left.data());
+    wall += std::chrono::duration<double>(Clock::now() - t0).count();
+    seconds += double(samples) / source->sampleRate();
+  }
+  if (wall <= 0) return;
+  state.counters["times_real_time"] = seconds / wall;
+  state.counters["ffmpeg_times_real_time"] = seconds / state.iterations() / ffmpegWall;
+}
+
 }  // namespace
 
 BENCHMARK(BM_AnalysisPerFrame);
 BENCHMARK(BM_RenderNullZiduv8)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_RenderH264Ziduv8)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_DecodeVorbis)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK_MAIN();

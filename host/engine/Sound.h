@@ -19,10 +19,13 @@ struct Sound {
   double seconds() const { return sampleRate > 0 ? double(left.size()) / sampleRate : 0.0; }
 };
 
-// Decodes a WAV, FLAC, Ogg or MP3 file (whatever libsndfile reads). Files of
-// more than two channels keep their first two. False with a one-line reason
-// in *error when the file is missing, unreadable, empty or not audio.
-bool loadSound(const std::string& path, Sound* out, std::string* error);
+// Decodes a whole sound or video file ("-": standard input) into memory
+// through openSoundFile (engine/SoundSource.h, which says how channels and
+// levels come out). False with a one-line reason in *error when the file is
+// missing, unreadable, not media, without an audio stream, or empty. When
+// decoding skipped or stopped early, what decoded is kept and *problem (if
+// given) says where and why; otherwise it is emptied.
+bool loadSound(const std::string& path, Sound* out, std::string* error, std::string* problem = nullptr);
 
 // Writes samples [first, first + count) as a 16-bit stereo WAV file (used to
 // hand the music to the video encoder). False with a reason on failure.

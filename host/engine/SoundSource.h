@@ -44,12 +44,36 @@ class SoundSource {
 // A source over samples in memory: the embedded demo track, tests.
 std::unique_ptr<SoundSource> makeMemorySource(std::shared_ptr<const Sound> sound, std::string name);
 
-// Opens `path` ("-": standard input). Null with a one-line reason that names
-// the file when it cannot be read as sound.
-std::unique_ptr<SoundSource> openSoundFile(const std::string& path, std::string* error);
-
 // The music of a command: the file given, or the embedded demo track (made
 // once per process) when `path` is empty.
 std::unique_ptr<SoundSource> openSound(const std::string& path, std::string* error);
+
+// A sound or video file decoded in blocks through FFmpeg's libraries, at the
+// file's own sample rate: the best audio stream of whatever they read (WAV,
+// FLAC, Ogg Vorbis, Opus, MP3, AAC, ALAC, the sound of a video, ...). `path`
+// "-" reads standard input, once and in order. Null with a one-line reason
+// naming the file when it is missing, unreadable, not a media file, or has no
+// audio stream.
+//
+// - Levels: 16-bit PCM sample s comes out as exactly float(s); other formats
+//   are their decoder's float × 32768, clamped to the 16-bit range.
+// - Channels: mono gives the same samples on both channels at full level;
+//   stereo is kept as is; more channels are mixed down to stereo: front
+//   left/right at full level, centre and surrounds (side, back, wide, top)
+//   at −3 dB (× 0.7071) to their side (centres to both), LFE dropped, no
+//   normalisation, clamped.
+// - Sample 0 is the first sample a read from the start gives; seek(at) then
+//   reads exactly what a sequential read gives at `at` wherever the
+//   container's timestamps count samples and the decoder's state settles
+//   within a fifth of a second (see the tests for the formats where it is
+//   bit-exact); to within the timestamps' resolution elsewhere (Matroska's
+//   millisecond).
+// - Damage: what decodes is delivered and time is kept (a stretch the
+//   timestamps show missing comes back as silence); problem() says where
+//   decoding skipped or stopped and why. FFmpeg's own logging is silenced.
+// - Memory holds one decoded frame, whatever the length of the piece.
+// One source is used by one thread at a time; sources on different threads
+// are independent.
+std::unique_ptr<SoundSource> openSoundFile(const std::string& path, std::string* error);
 
 }  // namespace tw
