@@ -1,7 +1,7 @@
 // The tidewave program as a user runs it: the lifecycle it drives (seen
 // through the probe add-on), its outputs, and its errors.
-#include "output/Image.h"
 #include "RunTidewave.h"
+#include "output/Image.h"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +97,19 @@ TEST(Cli, ListShowsDescriptorAndParameters) {
   EXPECT_NE(r.out.find("\"Probe\" int32 7"), std::string::npos);
   EXPECT_NE(r.out.find("pixel modes: 8-bit (supportedModes 1)"), std::string::npos);
   EXPECT_NE(r.out.find("BEOS:TYPE"), std::string::npos);
+}
+
+TEST(Cli, ListingOnStdoutStaysCleanWhenAddOnsPrint) {
+  const std::string cmd =
+      "TW_PROBE_CHATTER=1 " + std::string(TW_TIDEWAVE) + " " + kProbe + " list 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string out;
+  char buf[4096];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  ASSERT_EQ(pclose(p), 0);
+  EXPECT_NE(out.find("\"TestProbe\""), std::string::npos) << out;
+  EXPECT_EQ(out.find("probe: loaded"), std::string::npos) << out;
 }
 
 TEST(Cli, NotAnAddonIsReportedAndTheRestLoad) {
