@@ -39,6 +39,37 @@ void showProgress(long done, long total, bool last) {
   std::fflush(stderr);
 }
 
+// Pushes samples [first, first + count) of a sound into a queue on a thread
+// of its own, then closes it; stops early when the reader cancels.
+class AudioFeed {
+ public:
+  AudioFeed(const Sound& sound, int64_t first, int64_t count)
+      : queue(sound.sampleRate, sound.sampleRate / 2), thread_([this, &sound, first, count] {
+          constexpr int kBlock = 4096;
+          std::vector<float> left(kBlock), right(kBlock);
+          for (int64_t at = 0; at < count;) {
+            const int n = int(std::min<int64_t>(kBlock, count - at));
+            for (int k = 0; k < n; ++k) {
+              const int64_t i = first + at + k;
+              const bool inside = i >= 0 && i < sound.frames();
+              left[size_t(k)] = inside ? sound.left[size_t(i)] : 0.0f;
+              right[size_t(k)] = inside ? sound.right[size_t(i)] : 0.0f;
+            }
+            if (!queue.push(left.data(), right.data(), n)) return;
+            at += n;
+          }
+          queue.close();
+        }) {}
+  ~AudioFeed() {
+    queue.cancel();
+    thread_.join();
+  }
+  SampleQueue queue;
+
+ private:
+  std::thread thread_;
+};
+
 }  // namespace
 
 bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
@@ -112,13 +143,19 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
   const float factor = o.persistence ? *o.persistence : filters.hostFactor();
   const Fade fade(factor, palette);
 
-  AudioSpan audio;
-  if (o.sound && o.replay.empty()) {
-    audio.sound = o.sound;
-    audio.first = firstSample;
-    audio.count = int64_t(std::llround(double(frames) / fps * o.sound->sampleRate));
-  }
-  std::unique_ptr<FrameSink> sink = makeSink(o.output, audio, error);
+  // The music of the frames drawn, streamed to the sink from memory; silence
+  // past the end of the sound. Declared before the sink, which reads it.
+  std::unique_ptr<AudioFeed> feed;
+  if (o.sound && o.replay.empty())
+    feed = std::make_unique<AudioFeed>(*o.sound, firstSample,
+                                       int64_t(std::llround(double(frames) / fps * o.sound->sampleRate)));
+  SinkOptions sinkOptions;
+  sinkOptions.videoWidth = o.videoWidth;
+  sinkOptions.videoHeight = o.videoHeight;
+  sinkOptions.fit = o.fit;
+  sinkOptions.scale = o.scale;
+  sinkOptions.audio = feed ? &feed->queue : nullptr;
+  std::unique_ptr<FrameSink> sink = makeSink(o.output, sinkOptions, error);
   if (!sink) return false;
   if (!o.sheet.empty()) {
     // Fail before drawing when the sheet cannot be written.
@@ -218,7 +255,10 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
   if (!o.sheet.empty()) {
     std::string title;
     for (const FilterInfo* f : o.filters) title += (title.empty() ? "" : " + ") + f->name;
-    if (!writePng(o.sheet, makeSheet(tiles, 3, 2, title), &why)) return fail(why);
+    int32 tileW = 0, tileH = 0;
+    sheetTileSize(o.videoWidth > 0 ? o.videoWidth : g.width, o.videoHeight > 0 ? o.videoHeight : g.height, &tileW,
+                  &tileH);
+    if (!writePng(o.sheet, makeSheet(tiles, 3, tileW, tileH, o.fit, title), &why)) return fail(why);
   }
   if (!sink->finish(&why) || (!o.record.empty() && !recorder.finish(&why))) {
     if (!o.sheet.empty()) std::remove(o.sheet.c_str());

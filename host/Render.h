@@ -6,6 +6,7 @@
 #include "engine/Catalog.h"
 #include "engine/Frame.h"
 #include "output/Image.h"
+#include "output/Scaler.h"
 #include "engine/Sound.h"
 
 #include <optional>
@@ -29,6 +30,11 @@ struct RenderOptions {
   double seconds = -1;               // negative: to the end
   std::optional<float> persistence;  // overrides the first filter's hostFactor
   std::string output = "null";
+  // The output's picture: its size (0: the frame's) and how the frame fits
+  // it; the contact sheet's tiles take the same shape.
+  int videoWidth = 0, videoHeight = 0;
+  Fit fit = Fit::Contain;
+  ScaleFilter scale = ScaleFilter::Nearest;
   std::string sheet;  // contact-sheet PNG, or empty
   int sheetTiles = 6;
   std::string record;  // analysis stream to write, or empty

@@ -2,6 +2,7 @@
 #include "output/Image.h"
 #include "engine/Recording.h"
 #include "output/Sinks.h"
+#include "output/Yuv.h"
 
 #include <gtest/gtest.h>
 
