@@ -48,11 +48,31 @@ bool zero64(const uint8* p) {
   return (w[0] | w[1] | w[2] | w[3] | w[4] | w[5] | w[6] | w[7]) == 0;
 }
 
+// Through local copies: a store through p could alias the table, which
+// would make the compiler reload around every byte.
+inline void lookUp64(uint8* p, const uint8* table) {
+  for (int k = 0; k < 64; k += 8) {
+    uint8 in[8], out[8];
+    std::memcpy(in, p + k, 8);
+    for (int i = 0; i < 8; ++i) out[i] = table[in[i]];
+    std::memcpy(p + k, out, 8);
+  }
+}
+
 void fadeBytes(uint8* p, size_t n, const uint8* table) {
   size_t x = 0;
   for (; x + 64 <= n; x += 64)
-    if (!zero64(p + x))
-      for (size_t k = 0; k < 64; ++k) p[x + k] = table[p[x + k]];
+    if (!zero64(p + x)) lookUp64(p + x, table);
+  for (; x < n; ++x) p[x] = table[p[x]];
+}
+
+__attribute__((target("avx2"))) void fadeBytesAvx2(uint8* p, size_t n, const uint8* table) {
+  size_t x = 0;
+  for (; x + 64 <= n; x += 64) {
+    const __m256i any = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + x)),
+                                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + x + 32)));
+    if (!_mm256_testz_si256(any, any)) lookUp64(p + x, table);
+  }
   for (; x < n; ++x) p[x] = table[p[x]];
 }
 
@@ -111,6 +131,8 @@ void Fade::apply(Frame& frame) const {
     uint8* p = frame.pixels() + i * rowBytes;
     if (g.pixelMode == 2 && kAvx2)
       fadeChannelsAvx2(p, span, channel_.data(), factor_);
+    else if (kAvx2)
+      fadeBytesAvx2(p, span, table8_.data());
     else
       fadeBytes(p, span, g.pixelMode == 2 ? channel_.data() : table8_.data());
   }
