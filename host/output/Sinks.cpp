@@ -145,9 +145,7 @@ class PngSequenceSink : public FrameSink {
   RgbImage rgb_;
 };
 
-// The YUV 4:2:0 planes of a frame at the output size. An 8-bit frame shown
-// as it is goes straight through per-palette-entry tables, which beats
-// expanding it to XRGB first.
+// The YUV 4:2:0 planes of a frame at the output size.
 class YuvPlanes {
  public:
   // padWidth, padHeight: as Picture.
@@ -155,16 +153,11 @@ class YuvPlanes {
              int32 padHeight = 0) {
     range_ = range;
     picture_.begin(g, o, padWidth, padHeight);
-    direct_ = g.pixelMode != 2 && picture_.scaler().identity() && picture_.width() == g.width &&
-              picture_.height() == g.height;
     planes_.resize(yuv420Bytes(picture_.width(), picture_.height()));
   }
   const std::vector<uint8>& convert(const Frame& frame, const uint32* palette32) {
-    if (direct_)
-      frameToYuv420(frame, palette32, range_, &planes_);
-    else
-      xrgbToYuv420(picture_.scale(frame, palette32), picture_.width(), picture_.height(), picture_.rowBytes(),
-                   range_, planes_.data());
+    xrgbToYuv420(picture_.scale(frame, palette32), picture_.width(), picture_.height(), picture_.rowBytes(),
+                 range_, planes_.data());
     return planes_;
   }
   int32 width() const { return picture_.width(); }
@@ -173,7 +166,6 @@ class YuvPlanes {
  private:
   YuvRange range_ = YuvRange::Full;
   Picture picture_;
-  bool direct_ = false;
   std::vector<uint8> planes_;
 };
 

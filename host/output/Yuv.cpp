@@ -164,46 +164,18 @@ void xrgbToYuv420(const uint8* pixels, int32 w, int32 h, size_t rowBytes, YuvRan
 
 void frameToYuv420(const Frame& frame, const uint32* palette32, YuvRange range, std::vector<uint8>* out) {
   const FrameGeometry& g = frame.geometry();
-  const int32 w = g.width, h = g.height, cw = (w + 1) / 2, ch = (h + 1) / 2;
-  out->resize(yuv420Bytes(w, h));
-  const size_t rowBytes = size_t(g.rowBytes());
+  out->resize(yuv420Bytes(g.width, g.height));
   if (g.pixelMode == 2) {
-    xrgbToYuv420(frame.pixels(), w, h, rowBytes, range, out->data());
+    xrgbToYuv420(frame.pixels(), g.width, g.height, size_t(g.rowBytes()), range, out->data());
     return;
   }
-  // Indexed: every value comes from per-entry tables; a block's chroma from
-  // the sum of its entries' weighted sums, as chromaOf computes it.
-  const YuvCoefficients& k = range == YuvRange::Full ? kFullRange : kVideoRange;
-  uint8 yOf[256];
-  int32 uOf[256], vOf[256];
-  for (int i = 0; i < 256; ++i) {
-    const int32 r = int32(palette32[i] >> 16 & 255), gr = int32(palette32[i] >> 8 & 255),
-                b = int32(palette32[i] & 255);
-    yOf[i] = lumaOf(k, r, gr, b);
-    uOf[i] = k.m[1][0] * r + k.m[1][1] * gr + k.m[1][2] * b;
-    vOf[i] = k.m[2][0] * r + k.m[2][1] * gr + k.m[2][2] * b;
+  std::vector<uint32> xrgb(size_t(g.width) * size_t(g.height));
+  for (int32 y = 0; y < g.height; ++y) {
+    const uint8* row = frame.pixels() + size_t(y) * size_t(g.rowBytes());
+    for (int32 x = 0; x < g.width; ++x) xrgb[size_t(y) * size_t(g.width) + size_t(x)] = palette32[row[x]];
   }
-  uint8* Y = out->data();
-  uint8* U = Y + size_t(w) * size_t(h);
-  uint8* V = U + size_t(cw) * size_t(ch);
-  for (int32 y = 0; y < h; ++y) {
-    const uint8* row = frame.pixels() + size_t(y) * rowBytes;
-    uint8* dst = Y + size_t(y) * size_t(w);
-    for (int32 x = 0; x < w; ++x) dst[x] = yOf[row[x]];
-  }
-  auto chroma = [](int32 sum) { return toByte(128 + ((sum + (1 << 17)) >> 18)); };
-  for (int32 y = 0; y < ch; ++y) {
-    const uint8* row0 = frame.pixels() + size_t(2 * y) * rowBytes;
-    const uint8* row1 = 2 * y + 1 < h ? row0 + rowBytes : row0;
-    uint8* du = U + size_t(y) * size_t(cw);
-    uint8* dv = V + size_t(y) * size_t(cw);
-    for (int32 x = 0; x < cw; ++x) {
-      const int32 x0 = 2 * x, x1 = 2 * x + 1 < w ? 2 * x + 1 : 2 * x;
-      const uint8 a = row0[x0], b = row0[x1], c = row1[x0], d = row1[x1];
-      du[x] = chroma(uOf[a] + uOf[b] + uOf[c] + uOf[d]);
-      dv[x] = chroma(vOf[a] + vOf[b] + vOf[c] + vOf[d]);
-    }
-  }
+  xrgbToYuv420(reinterpret_cast<const uint8*>(xrgb.data()), g.width, g.height, size_t(g.width) * 4, range,
+               out->data());
 }
 
 }  // namespace tw

@@ -21,8 +21,9 @@ size_t yuv420Bytes(int32 width, int32 height);
 // `rowBytes` apart, into `out` (yuv420Bytes(width, height) bytes).
 void xrgbToYuv420(const uint8* pixels, int32 width, int32 height, size_t rowBytes, YuvRange range, uint8* out);
 
-// A frame as it is: 8-bit frames through per-palette-entry tables, 32-bit
-// frames as xrgbToYuv420 does them.
+// A frame as it is (8-bit frames through palette32), for tests and tools:
+// the sinks convert the scaled picture. Expanding an 8-bit frame to XRGB and
+// converting that beats per-palette-entry tables (bench_output).
 void frameToYuv420(const Frame& frame, const uint32* palette32, YuvRange range, std::vector<uint8>* out);
 
 }  // namespace tw
