@@ -256,8 +256,8 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
     std::string title;
     for (const FilterInfo* f : o.filters) title += (title.empty() ? "" : " + ") + f->name;
     int32 tileW = 0, tileH = 0;
-    sheetTileSize(o.videoWidth > 0 ? o.videoWidth : g.width, o.videoHeight > 0 ? o.videoHeight : g.height, &tileW,
-                  &tileH);
+    sheetTileSize(o.videoWidth > 0 ? o.videoWidth : g.width, o.videoHeight > 0 ? o.videoHeight : g.height,
+                  &tileW, &tileH);
     if (!writePng(o.sheet, makeSheet(tiles, 3, tileW, tileH, o.fit, title), &why)) return fail(why);
   }
   if (!sink->finish(&why) || (!o.record.empty() && !recorder.finish(&why))) {

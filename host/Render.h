@@ -5,9 +5,9 @@
 
 #include "engine/Catalog.h"
 #include "engine/Frame.h"
+#include "engine/Sound.h"
 #include "output/Image.h"
 #include "output/Scaler.h"
-#include "engine/Sound.h"
 
 #include <optional>
 #include <string>

@@ -30,8 +30,8 @@ int failWith(const std::string& why) {
   return 1;
 }
 
-bool parseSize(const std::string& text, int* width, int* height, const std::string& option, const char* example,
-               std::string* error) {
+bool parseSize(const std::string& text, int* width, int* height, const std::string& option,
+               const char* example, std::string* error) {
   int w = 0, h = 0;
   char x = 0, rest = 0;
   if (std::sscanf(text.c_str(), "%d%c%d%c", &w, &x, &h, &rest) != 3 || (x != 'x' && x != 'X') || w < 8 ||
@@ -141,9 +141,11 @@ int main(int argc, char** argv) {
   renderCmd->add_option("--size", sizeText, "frame size WIDTHxHEIGHT");
   renderCmd->add_option("--mode", mode, "pixel mode: 8 (indexed) or 32")->check(CLI::IsMember({8, 32}));
   std::string videoSize, fit = "contain", scale = "nearest";
-  renderCmd->add_option("--video-size", videoSize,
-                        "size of the video or pictures WIDTHxHEIGHT, the frame scaled into it (default: --size)");
-  renderCmd->add_option("--fit", fit, "how the frame fills --video-size: contain (bars), cover (crop) or stretch")
+  renderCmd->add_option(
+      "--video-size", videoSize,
+      "size of the video or pictures WIDTHxHEIGHT, the frame scaled into it (default: --size)");
+  renderCmd
+      ->add_option("--fit", fit, "how the frame fills --video-size: contain (bars), cover (crop) or stretch")
       ->check(CLI::IsMember({"contain", "cover", "stretch"}));
   renderCmd->add_option("--scale", scale, "scaling: nearest (crisp pixels) or smooth")
       ->check(CLI::IsMember({"nearest", "smooth"}));

@@ -19,12 +19,12 @@
 //   made to encode 4:2:0 too, as ours does.
 #include "../Yardstick.h"
 
+#include "Render.h"
 #include "engine/Analysis.h"
 #include "engine/Catalog.h"
 #include "engine/Fade.h"
-#include "Render.h"
-#include "output/Sinks.h"
 #include "engine/Sound.h"
+#include "output/Sinks.h"
 
 #include <benchmark/benchmark.h>
 #include <kissfft/kiss_fftr.h>
@@ -166,7 +166,9 @@ void fill(tw::Frame& f, Content content) {
   std::mt19937 rng(9);
   f.clear();
   for (int x = 0; x < g.width; ++x) {
-    const int top = content == Content::Full ? 0 : content == Content::Sparse ? 20 + int(rng() % 100) : g.height;
+    const int top = content == Content::Full     ? 0
+                    : content == Content::Sparse ? 20 + int(rng() % 100)
+                                                 : g.height;
     const int bottom = content == Content::Full ? g.height : 120;
     for (int y = top; y < bottom; ++y)
       for (int k = 0; k < bytes; ++k)

@@ -194,8 +194,8 @@ RgbImage makeSheet(const std::vector<SheetTile>& tiles, int columns, int tileW, 
       const FrameGeometry g{t.picture.width, t.picture.height, 2, t.picture.width * 4};
       Scaler scaler(g, tileW, tileH, fit, ScaleFilter::Smooth);
       tile = XrgbImage(tileW, tileH);
-      scaler.scale(reinterpret_cast<const uint8*>(source.data()), size_t(g.bytesPerRow), nullptr, tile.bytes(),
-                   tile.rowBytes());
+      scaler.scale(reinterpret_cast<const uint8*>(source.data()), size_t(g.bytesPerRow), nullptr,
+                   tile.bytes(), tile.rowBytes());
       xrgbToRgb(tile.bytes(), tileW, tileH, tile.rowBytes(), &rgb);
       for (int y = 0; y < tileH; ++y) std::memcpy(sheet.at(ox, oy + y), rgb.at(0, y), size_t(tileW) * 3);
     }

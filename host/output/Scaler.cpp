@@ -267,9 +267,9 @@ void Scaler::smooth(const uint8* pixels, size_t rowBytes, const uint32* palette,
       const __m128i round = _mm_set1_epi32(1 << (14 - kBlendShift - 1));
       int32 k = 0;
       for (; k + 8 <= lanes; k += 8) {
-        const __m128i a = _mm_srai_epi32(
-            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + k)), round),
-            14 - kBlendShift);
+        const __m128i a =
+            _mm_srai_epi32(_mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + k)), round),
+                           14 - kBlendShift);
         const __m128i b = _mm_srai_epi32(
             _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + k + 4)), round),
             14 - kBlendShift);

@@ -123,7 +123,8 @@ class PngSequenceSink : public FrameSink {
   bool write(const Frame& frame, const uint32* palette32, std::string* error) override {
     std::string name;
     formatFrameName(pattern_, long(written_.size()), &name);
-    xrgbToRgb(picture_.scale(frame, palette32), picture_.width(), picture_.height(), picture_.rowBytes(), &rgb_);
+    xrgbToRgb(picture_.scale(frame, palette32), picture_.width(), picture_.height(), picture_.rowBytes(),
+              &rgb_);
     if (!writePng(name, rgb_, error)) return false;
     written_.push_back(name);
     return true;
@@ -258,16 +259,16 @@ class VideoSink : public FrameSink {
     char size[64], rate[64], sampleRate[32];
     std::snprintf(size, sizeof size, "%dx%d", planes_.width(), planes_.height());
     std::snprintf(rate, sizeof rate, "%.6g", fps);
-    std::vector<std::string> args = {ffmpeg_, "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
-                                     "-f", "rawvideo", "-pix_fmt", "yuv420p", "-s", size, "-framerate", rate,
-                                     "-i", "pipe:0"};
+    std::vector<std::string> args = {ffmpeg_,      "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
+                                     "-f",         "rawvideo", "-pix_fmt",     "yuv420p",   "-s",    size,
+                                     "-framerate", rate,       "-i",           "pipe:0"};
     if (withAudio) {
       std::snprintf(sampleRate, sizeof sampleRate, "%d", options_.audio->sampleRate());
       args.insert(args.end(), {"-f", "s16le", "-ar", sampleRate, "-ac", "2", "-i", "pipe:3"});
     }
     if (ext == ".webm") {
-      args.insert(args.end(), {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8", "-row-mt", "1",
-                               "-b:v", "2M", "-c:a", "libopus", "-b:a", "128k"});
+      args.insert(args.end(), {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8", "-row-mt",
+                               "1", "-b:v", "2M", "-c:a", "libopus", "-b:a", "128k"});
     } else {
       args.insert(args.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-crf", "20", "-c:a", "aac",
                                "-aac_coder", "fast", "-b:a", "160k"});
@@ -472,7 +473,8 @@ std::string findFfmpeg() {
   size_t start = 0;
   while (start <= dirs.size()) {
     const size_t colon = dirs.find(':', start);
-    const std::string dir = dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+    const std::string dir =
+        dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
     const std::string candidate = (dir.empty() ? "." : dir) + "/ffmpeg";
     if (access(candidate.c_str(), X_OK) == 0) return candidate;
     if (colon == std::string::npos) break;
@@ -483,7 +485,8 @@ std::string findFfmpeg() {
 
 void setStreamOutput(FILE* out) { streamTarget = out; }
 
-std::unique_ptr<FrameSink> makeSink(const std::string& target, const SinkOptions& options, std::string* error) {
+std::unique_ptr<FrameSink> makeSink(const std::string& target, const SinkOptions& options,
+                                    std::string* error) {
   if (target == "null") return std::make_unique<NullSink>(options);
   if (target == "-") return std::make_unique<Y4mSink>(options);
   const std::string ext = lower(fs::path(target).extension().string());

@@ -49,7 +49,8 @@ struct SinkOptions {
 // queue's rate on fd 3. Encoders need even sizes: an odd width or height
 // gets one black column or row (right, bottom). Writes to ffmpeg are checked;
 // the program ignores SIGPIPE (a process that does not dies with ffmpeg).
-std::unique_ptr<FrameSink> makeSink(const std::string& target, const SinkOptions& options, std::string* error);
+std::unique_ptr<FrameSink> makeSink(const std::string& target, const SinkOptions& options,
+                                    std::string* error);
 
 // The file name of frame `index` of a PNG pattern; false when the pattern has
 // no single %d field (an optional zero flag and width allowed).

@@ -13,10 +13,10 @@ struct YuvCoefficients {
   int32 m[3][3];
   int32 yOffset;
 };
-constexpr YuvCoefficients kFullRange = {{{19595, 38470, 7471}, {-11059, -21709, 32768}, {32768, -27439, -5329}},
-                                        0};
-constexpr YuvCoefficients kVideoRange = {{{16829, 33039, 6416}, {-9714, -19071, 28784}, {28784, -24103, -4681}},
-                                         16};
+constexpr YuvCoefficients kFullRange = {
+    {{19595, 38470, 7471}, {-11059, -21709, 32768}, {32768, -27439, -5329}}, 0};
+constexpr YuvCoefficients kVideoRange = {
+    {{16829, 33039, 6416}, {-9714, -19071, 28784}, {28784, -24103, -4681}}, 16};
 
 uint8 toByte(int32 v) { return uint8(std::clamp(v, 0, 255)); }
 
@@ -47,8 +47,8 @@ void lumaRow(const YuvCoefficients& k, const uint8* row, int32 from, int32 to, u
 
 // Chroma of blocks [from, to) of the row pair row0/row1 (the same row at an
 // odd picture's bottom).
-void chromaRow(const YuvCoefficients& k, const uint8* row0, const uint8* row1, int32 width, int32 from, int32 to,
-               uint8* u, uint8* v) {
+void chromaRow(const YuvCoefficients& k, const uint8* row0, const uint8* row1, int32 width, int32 from,
+               int32 to, uint8* u, uint8* v) {
   for (int32 x = from; x < to; ++x) {
     const int32 x0 = 2 * x, x1 = 2 * x + 1 < width ? 2 * x + 1 : 2 * x;
     const uint32 p[4] = {pixelAt(row0, x0), pixelAt(row0, x1), pixelAt(row1, x0), pixelAt(row1, x1)};
@@ -61,17 +61,16 @@ void chromaRow(const YuvCoefficients& k, const uint8* row0, const uint8* row1, i
 
 // The same arithmetic eight lanes at a time (32-bit products: 38470 does not
 // fit the 16-bit multipliers).
-__attribute__((target("avx2"))) inline __m256i weighed(const YuvCoefficients& k, int row, __m256i r, __m256i g,
-                                                       __m256i b) {
-  return _mm256_add_epi32(
-      _mm256_add_epi32(_mm256_mullo_epi32(r, _mm256_set1_epi32(k.m[row][0])),
-                       _mm256_mullo_epi32(g, _mm256_set1_epi32(k.m[row][1]))),
-      _mm256_mullo_epi32(b, _mm256_set1_epi32(k.m[row][2])));
+__attribute__((target("avx2"))) inline __m256i weighed(const YuvCoefficients& k, int row, __m256i r,
+                                                       __m256i g, __m256i b) {
+  return _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(r, _mm256_set1_epi32(k.m[row][0])),
+                                           _mm256_mullo_epi32(g, _mm256_set1_epi32(k.m[row][1]))),
+                          _mm256_mullo_epi32(b, _mm256_set1_epi32(k.m[row][2])));
 }
 
 // Eight int32 lanes (each within 0…255 after clamping) to eight bytes.
 __attribute__((target("avx2"))) inline void storeBytes(__m256i v, uint8* out) {
-  const __m256i words = _mm256_packs_epi32(v, v);          // lanes 0-3 | 4-7, each half twice
+  const __m256i words = _mm256_packs_epi32(v, v);           // lanes 0-3 | 4-7, each half twice
   const __m256i bytes = _mm256_packus_epi16(words, words);  // clamps to 0…255
   const uint32 lo = uint32(_mm256_cvtsi256_si32(bytes));
   const uint32 hi = uint32(_mm256_extract_epi32(bytes, 4));
@@ -120,11 +119,14 @@ __attribute__((target("avx2"))) int32 chromaRowAvx2(const YuvCoefficients& k, co
                                  _mm256_and_si256(_mm256_srli_epi32(b, 8), mask));
       s[h][2] = _mm256_add_epi32(_mm256_and_si256(a, mask), _mm256_and_si256(b, mask));
     }
-    const __m256i r = pairSums(s[0][0], s[1][0]), g = pairSums(s[0][1], s[1][1]), b = pairSums(s[0][2], s[1][2]);
-    storeBytes(_mm256_add_epi32(centre, _mm256_srai_epi32(_mm256_add_epi32(weighed(k, 1, r, g, b), round), 18)),
-               u + x);
-    storeBytes(_mm256_add_epi32(centre, _mm256_srai_epi32(_mm256_add_epi32(weighed(k, 2, r, g, b), round), 18)),
-               v + x);
+    const __m256i r = pairSums(s[0][0], s[1][0]), g = pairSums(s[0][1], s[1][1]),
+                  b = pairSums(s[0][2], s[1][2]);
+    storeBytes(
+        _mm256_add_epi32(centre, _mm256_srai_epi32(_mm256_add_epi32(weighed(k, 1, r, g, b), round), 18)),
+        u + x);
+    storeBytes(
+        _mm256_add_epi32(centre, _mm256_srai_epi32(_mm256_add_epi32(weighed(k, 2, r, g, b), round), 18)),
+        v + x);
   }
   return x;
 }

@@ -19,7 +19,8 @@ size_t yuv420Bytes(int32 width, int32 height);
 
 // An XRGB picture (0x00RRGGBB per pixel; the top byte is ignored), rows
 // `rowBytes` apart, into `out` (yuv420Bytes(width, height) bytes).
-void xrgbToYuv420(const uint8* pixels, int32 width, int32 height, size_t rowBytes, YuvRange range, uint8* out);
+void xrgbToYuv420(const uint8* pixels, int32 width, int32 height, size_t rowBytes, YuvRange range,
+                  uint8* out);
 
 // A frame as it is (8-bit frames through palette32), for tests and tools:
 // the sinks convert the scaled picture. Expanding an 8-bit frame to XRGB and

@@ -1,7 +1,7 @@
 // The tidewave program as a user runs it: the lifecycle it drives (seen
 // through the probe add-on), its outputs, and its errors.
-#include "output/Image.h"
 #include "RunTidewave.h"
+#include "output/Image.h"
 
 #include <gtest/gtest.h>
 
@@ -122,7 +122,8 @@ TEST(Cli, Errors) {
       {kProbe + " render --filter TestProbe /no/such.flac", "", "does not exist"},
       {kProbe + " render --filter TestProbe " + (dir / "noise.wav").string(), "", "cannot decode"},
       {kProbe + " render --filter TestProbe --size 12by4", "", "--size"},
-      {kProbe + " render --filter TestProbe --video-size 1920", "", "--video-size '1920' is not WIDTHxHEIGHT"},
+      {kProbe + " render --filter TestProbe --video-size 1920", "",
+       "--video-size '1920' is not WIDTHxHEIGHT"},
       {kProbe + " render --filter TestProbe --fit squash", "", "--fit"},
       {kProbe + " render --filter TestProbe --scale bicubic", "", "--scale"},
       {kProbe + " render --filter TestProbe --fps 0", "", "fps"},
@@ -216,14 +217,16 @@ TEST(Cli, HdVideoOfA640x480FrameFillsTheHeight) {
   fs::remove(video);
   // The probe fills its frame with yellow: a 640x480 picture contained in
   // 1920x1080 is 1440x1080 from column 240.
-  const Result r = tidewave(kProbe + " render --filter TestProbe --seconds 0.1 --fps 30 --video-size 1920x1080 -o " +
-                                video.string(),
-                            "TW_PROBE_FILL=1");
+  const Result r =
+      tidewave(kProbe + " render --filter TestProbe --seconds 0.1 --fps 30 --video-size 1920x1080 -o " +
+                   video.string(),
+               "TW_PROBE_FILL=1");
   ASSERT_EQ(r.rc, 0) << r.out;
   EXPECT_EQ(capture("ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 " +
                     video.string()),
             "1920,1080\n");
-  const std::string y = capture("ffmpeg -v error -i " + video.string() + " -frames:v 1 -f rawvideo -pix_fmt gray -");
+  const std::string y =
+      capture("ffmpeg -v error -i " + video.string() + " -frames:v 1 -f rawvideo -pix_fmt gray -");
   ASSERT_EQ(y.size(), size_t(1920 * 1080));
   auto lit = [&](int x, int row) { return uint8(y[size_t(row) * 1920 + size_t(x)]) > 100; };
   for (int row = 0; row < 1080; ++row) {
@@ -246,8 +249,9 @@ TEST(Cli, VideoSizeForStreamsPicturesAndSheets) {
   EXPECT_EQ(y4m.size(), header.size() + 3 * (6 + 321 * 201 + 2 * 161 * 101));
   // PNG frames covered: the yellow fills every pixel; the sheet's tiles
   // take the video's shape, 320 x 180 for HD.
-  Result r = tidewave(kProbe + " render --filter TestProbe --fps 30 --seconds 0.1 --video-size 100x50 --fit cover "
-                               "--scale smooth -o " +
+  Result r = tidewave(kProbe +
+                          " render --filter TestProbe --fps 30 --seconds 0.1 --video-size 100x50 --fit cover "
+                          "--scale smooth -o " +
                           (dir / "%03d.png").string(),
                       "TW_PROBE_FILL=1");
   ASSERT_EQ(r.rc, 0) << r.out;
@@ -258,7 +262,8 @@ TEST(Cli, VideoSizeForStreamsPicturesAndSheets) {
   ASSERT_EQ(img.height, 50);
   for (const auto& [x, yy] : {std::pair{0, 0}, std::pair{99, 49}, std::pair{50, 25}})
     EXPECT_EQ(img.at(x, yy)[0] << 16 | img.at(x, yy)[1] << 8 | img.at(x, yy)[2], 0xDFDF00) << x << "," << yy;
-  r = tidewave(kProbe + " render --filter TestProbe --fps 30 --seconds 0.2 --video-size 1920x1080 -o null --sheet " +
+  r = tidewave(kProbe +
+               " render --filter TestProbe --fps 30 --seconds 0.2 --video-size 1920x1080 -o null --sheet " +
                (dir / "sheet.png").string());
   ASSERT_EQ(r.rc, 0) << r.out;
   ASSERT_TRUE(tw::readPng((dir / "sheet.png").string(), &img, &why)) << why;

@@ -1,6 +1,6 @@
 // PNG files, contact sheets, frame names and the record format, read back.
-#include "output/Image.h"
 #include "engine/Recording.h"
+#include "output/Image.h"
 #include "output/Sinks.h"
 #include "output/Yuv.h"
 
@@ -106,14 +106,17 @@ TEST(Yuv, EveryPixelFollowsTheFixedPointArithmeticAtEverySize) {
   const int k[2][3][3] = {{{19595, 38470, 7471}, {-11059, -21709, 32768}, {32768, -27439, -5329}},
                           {{16829, 33039, 6416}, {-9714, -19071, 28784}, {28784, -24103, -4681}}};
   std::mt19937 rng(2);
-  for (const auto& [w, h] : {std::pair{1, 1}, {7, 3}, {15, 2}, {16, 16}, {17, 5}, {33, 9}, {47, 4}, {64, 3}}) {
+  for (const auto& [w, h] :
+       {std::pair{1, 1}, {7, 3}, {15, 2}, {16, 16}, {17, 5}, {33, 9}, {47, 4}, {64, 3}}) {
     const size_t stride = size_t(w) * 4 + 8;
     std::vector<uint8> pixels(stride * size_t(h));
     for (uint8& b : pixels) b = uint8(rng());
     for (int range = 0; range < 2; ++range) {
       std::vector<uint8> out(yuv420Bytes(w, h));
       xrgbToYuv420(pixels.data(), w, h, stride, range ? YuvRange::Video : YuvRange::Full, out.data());
-      auto channel = [&](int x, int y, int c) { return int(pixels[size_t(y) * stride + size_t(x) * 4 + size_t(2 - c)]); };
+      auto channel = [&](int x, int y, int c) {
+        return int(pixels[size_t(y) * stride + size_t(x) * 4 + size_t(2 - c)]);
+      };
       const int off = range ? 16 : 0, cw = (w + 1) / 2, ch = (h + 1) / 2;
       for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {

@@ -44,7 +44,7 @@ TEST(Placement, EachFitOnOddAndEvenSizes) {
       // 11 × 4/15 = 2.93 → 3 fills the height too.
       {15, 11, 4, 3, Fit::Contain, {0, 0, 4, 3}, {0, 0, 15, 11}},
       {15, 11, 5, 2, Fit::Contain, {1, 0, 3, 2}, {0, 0, 15, 11}},  // 15 × 2/11 = 2.73 → 3
-      {15, 11, 5, 2, Fit::Cover, {0, 0, 5, 2}, {0, 2, 15, 6}},      // 2 × 15/5 = 6 rows, from (11-6)/2
+      {15, 11, 5, 2, Fit::Cover, {0, 0, 5, 2}, {0, 2, 15, 6}},     // 2 × 15/5 = 6 rows, from (11-6)/2
       // A half rounds up: 2x1 into 3x3 gives 1.5 → 2 rows.
       {2, 1, 3, 3, Fit::Contain, {0, 0, 3, 2}, {0, 0, 2, 1}},
       // Cover of 1x1 shows the pixel; contain of 1x1 in 3x2 is 2x2.
@@ -59,8 +59,9 @@ TEST(Placement, EachFitOnOddAndEvenSizes) {
   };
   for (const auto& c : cases) {
     const Placement p = placePicture(c.fw, c.fh, c.ow, c.oh, c.fit);
-    const std::string what = std::to_string(c.fw) + "x" + std::to_string(c.fh) + " -> " + std::to_string(c.ow) +
-                             "x" + std::to_string(c.oh) + " fit " + std::to_string(int(c.fit));
+    const std::string what = std::to_string(c.fw) + "x" + std::to_string(c.fh) + " -> " +
+                             std::to_string(c.ow) + "x" + std::to_string(c.oh) + " fit " +
+                             std::to_string(int(c.fit));
     EXPECT_EQ(p.picture, c.picture) << what << ": picture " << str(p.picture);
     EXPECT_EQ(p.source, c.source) << what << ": source " << str(p.source);
   }
@@ -69,7 +70,8 @@ TEST(Placement, EachFitOnOddAndEvenSizes) {
 // The test picture: a one-pixel border, a background, and an "F" in two
 // colours (stem and bars) placed off centre, so that a flip, a transpose or
 // a shift shows. Indices for 8-bit, the same colours for 32-bit.
-constexpr uint32 kColours[4] = {0x00103010, 0x002040F0, 0x00F00000, 0x00F0F000};  // ground, border, stem, bars
+constexpr uint32 kColours[4] = {0x00103010, 0x002040F0, 0x00F00000,
+                                0x00F0F000};  // ground, border, stem, bars
 uint8 pictureIndex(int x, int y, int w, int h) {
   if (x == 0 || y == 0 || x == w - 1 || y == h - 1) return 1;
   const int fx = 2, fy = 2;  // the F's top-left corner
@@ -127,7 +129,8 @@ void expectMatchesReference(const XrgbImage& got, const Placement& p, ScaleFilte
       }
       const double cx = (ox - d.x + 0.5) * s.width / d.width, cy = (oy - d.y + 0.5) * s.height / d.height;
       if (filter == ScaleFilter::Nearest) {
-        const uint32 want = kColours[pictureIndex(s.x + int(std::floor(cx)), s.y + int(std::floor(cy)), fw, fh)];
+        const uint32 want =
+            kColours[pictureIndex(s.x + int(std::floor(cx)), s.y + int(std::floor(cy)), fw, fh)];
         if (v != want && ++wrong < 5) ADD_FAILURE() << what << " at " << ox << "," << oy;
         continue;
       }
@@ -136,10 +139,12 @@ void expectMatchesReference(const XrgbImage& got, const Placement& p, ScaleFilte
       for (int c = 0; c < 3; ++c) {
         double sum = 0;
         for (const auto& [j, a] : wy)
-          for (const auto& [k, b] : wx) sum += a * b * double(kColours[pictureIndex(s.x + k, s.y + j, fw, fh)] >> (8 * c) & 255);
+          for (const auto& [k, b] : wx)
+            sum += a * b * double(kColours[pictureIndex(s.x + k, s.y + j, fw, fh)] >> (8 * c) & 255);
         const int have = int(v >> (8 * c) & 255);
         if (std::abs(have - sum) > 1.0 && ++wrong < 5)
-          ADD_FAILURE() << what << " at " << ox << "," << oy << " channel " << c << ": " << have << " vs " << sum;
+          ADD_FAILURE() << what << " at " << ox << "," << oy << " channel " << c << ": " << have << " vs "
+                        << sum;
       }
       if (v >> 24) ++wrong;
     }
@@ -147,9 +152,7 @@ void expectMatchesReference(const XrgbImage& got, const Placement& p, ScaleFilte
 }
 
 TEST(Scaler, PixelsLandWhereTheRulesSayForEveryFitAndFilter) {
-  const struct {
-    int fw, fh;
-  } frames[] = {{15, 11}, {9, 14}};
+  const struct { int fw, fh; } frames[] = {{15, 11}, {9, 14}};
   const struct {
     int ow, oh;
   } outputs[] = {{37, 23}, {23, 37}, {40, 30}, {7, 5}, {5, 9}, {3, 4}, {15, 29}, {61, 11}};
@@ -182,10 +185,10 @@ TEST(Scaler, LandmarksOfTheF) {
   ASSERT_EQ(s.placement().picture, (Rect{1, 0, 45, 33}));
   XrgbImage out;
   s.scale(pics.thirtyTwo, nullptr, &out);
-  EXPECT_EQ(out.at(0, 16), 0u);              // left bar
-  EXPECT_EQ(out.at(46, 16), 0u);             // right bar
-  EXPECT_EQ(out.at(1, 0), kColours[1]);      // border, top-left
-  EXPECT_EQ(out.at(45, 32), kColours[1]);    // border, bottom-right
+  EXPECT_EQ(out.at(0, 16), 0u);                   // left bar
+  EXPECT_EQ(out.at(46, 16), 0u);                  // right bar
+  EXPECT_EQ(out.at(1, 0), kColours[1]);           // border, top-left
+  EXPECT_EQ(out.at(45, 32), kColours[1]);         // border, bottom-right
   EXPECT_EQ(out.at(1 + 7, 6 + 7), kColours[2]);   // stem
   EXPECT_EQ(out.at(1 + 7, 6 + 14), kColours[2]);  // stem, further down
   EXPECT_EQ(out.at(1 + 10, 7), kColours[3]);      // top bar, right of the stem

@@ -2,8 +2,8 @@
 // the pictures comes back out of the file, the picture has the asked size;
 // and against stand-ins for ffmpeg that fail in every way we know of: an
 // error, no file left behind, no thread left waiting.
-#include "engine/SampleQueue.h"
 #include "output/Sinks.h"
+#include "engine/SampleQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -115,8 +115,9 @@ TEST(VideoSink, StreamedMusicAndAnOddPictureSize) {
   sink.reset();
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);  // no scratch files
 
-  EXPECT_EQ(capture("ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 " + path),
-            "162,92\n");
+  EXPECT_EQ(
+      capture("ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 " + path),
+      "162,92\n");
   // The picture: 64x48 contained in 161x91 is 121x91 from column 20; the
   // padding column 161 and row 91 are black.
   const std::string rgb = capture("ffmpeg -v error -i " + path + " -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
