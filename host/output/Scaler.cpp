@@ -64,10 +64,11 @@ Scaler::Scaler(const FrameGeometry& frame, int32 outWidth, int32 outHeight, Fit 
   } else {
     tentTaps(s.x, s.width, d.width, &hTaps_);
     tentTaps(s.y, s.height, d.height, &vTaps_);
-    // One spare pixel: the horizontal pass reads taps in pairs.
-    blended_.assign((size_t(s.width) + 2) * 4, 0);
-    sums_.assign(size_t(s.width) * 4, 0);
-    if (frame.pixelMode != 2) expanded_.assign(size_t(s.width) * size_t(s.height), 0);
+    across_.assign(size_t(vTaps_.count) * size_t(d.width) * 4, 0);
+    acrossRow_.assign(size_t(vTaps_.count), -1);
+    tapRows_.assign(size_t(vTaps_.count), nullptr);
+    // Spare pixels: the horizontal pass reads taps in pairs.
+    sourceRow_.assign(size_t(s.width) + 2, 0);
   }
 }
 
@@ -210,90 +211,81 @@ void Scaler::nearest(const uint8* pixels, size_t rowBytes, const uint32* palette
   }
 }
 
+// One source row (the source rectangle's part of it) scaled across into
+// picture-width × 4 channels of 8.7 fixed point.
+void Scaler::scaleAcross(const uint8* row, const uint32* palette, int16* out) {
+  const Rect& s = place_.source;
+  const Rect& d = place_.picture;
+  uint32* src = sourceRow_.data();
+  if (geometry_.pixelMode != 2) {
+    const uint8* p = row + s.x;
+    for (int32 x = 0; x < s.width; ++x) src[x] = palette[p[x]];
+  } else {
+    std::memcpy(src, row + size_t(s.x) * 4, size_t(s.width) * 4);
+  }
+  const uint8* bytes = reinterpret_cast<const uint8*>(src);
+  const int32 count = hTaps_.count;
+  const __m128i zero = _mm_setzero_si128(), round = _mm_set1_epi32(1 << (kBlendShift - 1));
+  for (int32 x = 0; x < d.width; ++x) {
+    const int16* w = &hTaps_.weights[size_t(x) * size_t(count)];
+    const uint8* p = bytes + size_t(hTaps_.first[size_t(x)] - s.x) * 4;
+    __m128i acc = round;
+    for (int32 t = 0; t < count; t += 2) {
+      // Two neighbouring pixels, channel by channel: p0c0 p1c0 p0c1 p1c1 …
+      const __m128i two =
+          _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + t * 4)), zero);
+      const __m128i pairs = _mm_unpacklo_epi16(two, _mm_srli_si128(two, 8));
+      const __m128i wp = _mm_set1_epi32(int32(uint16(w[t])) | int32(uint32(uint16(w[t + 1])) << 16));
+      acc = _mm_add_epi32(acc, _mm_madd_epi16(pairs, wp));
+    }
+    const __m128i v = _mm_srai_epi32(acc, kBlendShift);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + size_t(x) * 4), _mm_packs_epi32(v, v));
+  }
+}
+
 void Scaler::smooth(const uint8* pixels, size_t rowBytes, const uint32* palette, uint8* out,
                     size_t outRowBytes) {
   const Rect& s = place_.source;
   const Rect& d = place_.picture;
-  // 8-bit frames: the source rectangle through the palette, once.
-  const uint8* base;
-  size_t stride;
-  if (geometry_.pixelMode != 2) {
-    for (int32 y = 0; y < s.height; ++y) {
-      const uint8* src = pixels + size_t(s.y + y) * rowBytes + size_t(s.x);
-      uint32* e = &expanded_[size_t(y) * size_t(s.width)];
-      for (int32 x = 0; x < s.width; ++x) e[x] = palette[src[x]];
-    }
-    base = reinterpret_cast<const uint8*>(expanded_.data());
-    stride = size_t(s.width) * 4;
-  } else {
-    base = pixels + size_t(s.y) * rowBytes + size_t(s.x) * 4;
-    stride = rowBytes;
-  }
-  const int32 lanes = s.width * 4;  // bytes of one source row
-  int32* sums = sums_.data();
-  int16* blended = reinterpret_cast<int16*>(blended_.data());
-  const int32 vCount = vTaps_.count, hCount = hTaps_.count;
+  const int32 count = vTaps_.count;
+  const size_t lanes = size_t(d.width) * 4;
+  std::fill(acrossRow_.begin(), acrossRow_.end(), -1);
+  const int16** tap = tapRows_.data();
+  const __m128i round = _mm_set1_epi32(1 << (kOutShift - 1)), mask = _mm_set1_epi32(0x00FFFFFF);
   for (int32 i = 0; i < d.height; ++i) {
-    // Vertical: the tap rows weighed into one row of 8.7 fixed point.
+    // The tap rows, scaled across once each: the taps move down the source
+    // as i does, so a row stays in its slot while it is needed.
     const int32 first = vTaps_.first[size_t(i)] - s.y;
-    const int16* w = &vTaps_.weights[size_t(i) * size_t(vCount)];
-    for (int32 t = 0; t < vCount; t += 2) {
-      const uint8* r0 = base + size_t(std::min(first + t, s.height - 1)) * stride;
-      const uint8* r1 = base + size_t(std::min(first + t + 1, s.height - 1)) * stride;
-      const __m128i wp = _mm_set1_epi32(int32(uint16(w[t])) | int32(uint32(uint16(w[t + 1])) << 16));
-      const __m128i zero = _mm_setzero_si128();
-      int32 k = 0;
-      for (; k + 16 <= lanes; k += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + k));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + k));
-        const __m128i aLo = _mm_unpacklo_epi8(a, zero), aHi = _mm_unpackhi_epi8(a, zero);
-        const __m128i bLo = _mm_unpacklo_epi8(b, zero), bHi = _mm_unpackhi_epi8(b, zero);
-        __m128i p[4] = {_mm_madd_epi16(_mm_unpacklo_epi16(aLo, bLo), wp),
-                        _mm_madd_epi16(_mm_unpackhi_epi16(aLo, bLo), wp),
-                        _mm_madd_epi16(_mm_unpacklo_epi16(aHi, bHi), wp),
-                        _mm_madd_epi16(_mm_unpackhi_epi16(aHi, bHi), wp)};
-        __m128i* acc = reinterpret_cast<__m128i*>(sums + k);
-        for (int q = 0; q < 4; ++q) {
-          if (t > 0) p[q] = _mm_add_epi32(p[q], _mm_loadu_si128(acc + q));
-          _mm_storeu_si128(acc + q, p[q]);
-        }
+    for (int32 t = 0; t < count; ++t) {
+      const int32 r = std::min(first + t, s.height - 1);
+      const size_t slot = size_t(r % count);
+      int16* row = &across_[slot * lanes];
+      if (acrossRow_[slot] != r) {
+        scaleAcross(pixels + size_t(s.y + r) * rowBytes, palette, row);
+        acrossRow_[slot] = r;
       }
-      for (; k < lanes; ++k) {
-        const int32 v = w[t] * r0[k] + w[t + 1] * r1[k];
-        sums[k] = t > 0 ? sums[k] + v : v;
-      }
+      tap[size_t(t)] = row;
     }
-    {
-      const __m128i round = _mm_set1_epi32(1 << (14 - kBlendShift - 1));
-      int32 k = 0;
-      for (; k + 8 <= lanes; k += 8) {
-        const __m128i a =
-            _mm_srai_epi32(_mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + k)), round),
-                           14 - kBlendShift);
-        const __m128i b = _mm_srai_epi32(
-            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + k + 4)), round),
-            14 - kBlendShift);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(blended + k), _mm_packs_epi32(a, b));
+    // Down: pairs of tap rows, eight lanes (two pixels) at a time.
+    const int16* w = &vTaps_.weights[size_t(i) * size_t(count)];
+    uint8* o = out + size_t(d.y + i) * outRowBytes + size_t(d.x) * 4;
+    size_t k = 0;
+    for (; k + 8 <= lanes; k += 8) {
+      __m128i lo = round, hi = round;
+      for (int32 t = 0; t < count; t += 2) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tap[size_t(t)] + k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tap[size_t(t) + 1] + k));
+        const __m128i wp = _mm_set1_epi32(int32(uint16(w[t])) | int32(uint32(uint16(w[t + 1])) << 16));
+        lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), wp));
+        hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), wp));
       }
-      for (; k < lanes; ++k)
-        blended[k] = int16((sums[k] + (1 << (14 - kBlendShift - 1))) >> (14 - kBlendShift));
+      const __m128i v = _mm_packs_epi32(_mm_srai_epi32(lo, kOutShift), _mm_srai_epi32(hi, kOutShift));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(o + k), _mm_and_si128(_mm_packus_epi16(v, v), mask));
     }
-    // Horizontal: pairs of neighbouring pixels, four channels at a time.
-    uint32* o = reinterpret_cast<uint32*>(out + size_t(d.y + i) * outRowBytes + size_t(d.x) * 4);
-    const __m128i round = _mm_set1_epi32(1 << (kOutShift - 1));
-    for (int32 x = 0; x < d.width; ++x) {
-      const int16* hw = &hTaps_.weights[size_t(x) * size_t(hCount)];
-      const int16* px = blended + size_t(hTaps_.first[size_t(x)] - s.x) * 4;
-      __m128i acc = round;
-      for (int32 t = 0; t < hCount; t += 2) {
-        const __m128i two = _mm_loadu_si128(reinterpret_cast<const __m128i*>(px + t * 4));
-        const __m128i pairs = _mm_unpacklo_epi16(two, _mm_srli_si128(two, 8));
-        const __m128i wp = _mm_set1_epi32(int32(uint16(hw[t])) | int32(uint32(uint16(hw[t + 1])) << 16));
-        acc = _mm_add_epi32(acc, _mm_madd_epi16(pairs, wp));
-      }
-      const __m128i v = _mm_srai_epi32(acc, kOutShift);
-      const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(v, v), _mm_setzero_si128());
-      o[x] = uint32(_mm_cvtsi128_si32(bytes)) & 0xFFFFFF;
+    for (; k < lanes; ++k) {  // an odd last pixel
+      int32 acc = 1 << (kOutShift - 1);
+      for (int32 t = 0; t < count; ++t) acc += w[t] * tap[size_t(t)][k];
+      o[k] = k % 4 == 3 ? 0 : uint8(std::clamp(acc >> kOutShift, 0, 255));
     }
   }
 }

@@ -107,6 +107,7 @@ class Scaler {
   static void tentTaps(int32 from, int32 sourceSize, int32 pictureSize, Taps* taps);
   void nearest(const uint8* pixels, size_t rowBytes, const uint32* palette, uint8* out, size_t outRowBytes);
   void smooth(const uint8* pixels, size_t rowBytes, const uint32* palette, uint8* out, size_t outRowBytes);
+  void scaleAcross(const uint8* row, const uint32* palette, int16* out);
 
   FrameGeometry geometry_;
   int32 outW_ = 0, outH_ = 0;
@@ -115,10 +116,14 @@ class Scaler {
   Placement place_;
   bool identity_ = false;
   std::vector<int32> columns_, rows_;  // nearest: the source column and row of each picture pixel
-  Taps hTaps_, vTaps_;                 // smooth
-  std::vector<uint32> expanded_;       // smooth, 8-bit: source rows through the palette
-  std::vector<int32> sums_;            // smooth: one row of the source in the vertical pass
-  std::vector<uint16> blended_;        // smooth: that row after it, and one spare pixel
+  // Smooth: the taps; source rows scaled across (8.7 fixed point), one slot
+  // per vertical tap, each row made once per frame; one source row as XRGB
+  // with spare pixels.
+  Taps hTaps_, vTaps_;
+  std::vector<int16> across_;
+  std::vector<int32> acrossRow_;  // the source row in each slot, −1: none
+  std::vector<const int16*> tapRows_;
+  std::vector<uint32> sourceRow_;
 };
 
 }  // namespace tw
