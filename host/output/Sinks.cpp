@@ -259,12 +259,17 @@ class VideoSink : public FrameSink {
     char size[64], rate[64], sampleRate[32];
     std::snprintf(size, sizeof size, "%dx%d", planes_.width(), planes_.height());
     std::snprintf(rate, sizeof rate, "%.6g", fps);
-    std::vector<std::string> args = {ffmpeg_,      "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
-                                     "-f",         "rawvideo", "-pix_fmt",     "yuv420p",   "-s",    size,
-                                     "-framerate", rate,       "-i",           "pipe:0"};
+    // Both inputs are raw with their format given, so ffmpeg must not probe
+    // them: probing reads seconds of one pipe before the other, while the
+    // music comes only as far ahead of the pictures as the analysis runs.
+    std::vector<std::string> args = {ffmpeg_, "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
+                                     "-probesize", "32", "-analyzeduration", "0", "-thread_queue_size", "64",
+                                     "-f", "rawvideo", "-pix_fmt", "yuv420p", "-s", size, "-framerate", rate,
+                                     "-i", "pipe:0"};
     if (withAudio) {
       std::snprintf(sampleRate, sizeof sampleRate, "%d", options_.audio->sampleRate());
-      args.insert(args.end(), {"-f", "s16le", "-ar", sampleRate, "-ac", "2", "-i", "pipe:3"});
+      args.insert(args.end(), {"-probesize", "32", "-analyzeduration", "0", "-thread_queue_size", "64", "-f",
+                               "s16le", "-ar", sampleRate, "-ac", "2", "-i", "pipe:3"});
     }
     if (ext == ".webm") {
       args.insert(args.end(), {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8", "-row-mt",

@@ -18,6 +18,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+std::string capture(const std::string& command);
+
 using tw::test::kProbe;
 using tw::test::Result;
 using tw::test::tidewave;
@@ -192,6 +194,23 @@ TEST(Cli, PngFramesSheetAndReplay) {
     EXPECT_EQ(sa.str(), sb.str()) << name;
   }
   EXPECT_FALSE(fs::exists(dir / "b/005.png"));
+}
+
+// Longer than ffmpeg would read of one input before the other if left to
+// probe them: the music comes only as far ahead of the pictures as the
+// analysis runs, so a video of a few seconds once waited for ever.
+TEST(Cli, VideoCarriesItsMusicWholeWhateverItsLength) {
+  const fs::path dir = scratch() / "long-video";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const fs::path out = dir / "v.mp4";
+  const Result r = tidewave("render --filter Ziduv --size 160x120 --seconds 8 --fps 30 -o " + out.string());
+  ASSERT_EQ(r.rc, 0) << r.out;
+  const std::string durations =
+      capture("ffprobe -v error -show_entries stream=codec_type,duration -of csv=p=0 " + out.string());
+  EXPECT_NE(durations.find("video,8.0"), std::string::npos) << durations;
+  EXPECT_NE(durations.find("audio,8.0"), std::string::npos) << durations;
+  fs::remove_all(dir);
 }
 
 TEST(Cli, FailedVideoLeavesNothing) {
