@@ -7,7 +7,7 @@
 #include "engine/Recording.h"
 #include "output/Sinks.h"
 
-#include <platform/kernel.h>
+#include <platform/kernel_host.h>
 
 #include <unistd.h>
 

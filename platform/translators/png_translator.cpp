@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include <platform/translation_host.h>
+
 #include "../src/translator.h"
 
 namespace {

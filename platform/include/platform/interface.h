@@ -153,9 +153,8 @@ enum : uint32 {
 };
 
 // The keyboard's current modifier keys, one state per process. Any thread may
-// read it; the host publishes it with tw_set_modifiers.
+// read it; the host publishes it.
 uint32 modifiers();
-void tw_set_modifiers(uint32 keys);
 
 // The system palette: 256 colours, one per 8-bit index. 8-bit frames are shown
 // through it and 8-bit pictures are matched against it.
