@@ -1,8 +1,10 @@
 // What every add-on file promises, checked on the built file itself:
 //   addon_contract FILE ICONS(0|1) APP_INFO(0|1) "filter name"...
 // its filterInit table, its alert when launched as a program, and its
-// resources.
+// resources: the platform's, exactly, then the host's two (its ABI stamp and
+// its filters' names).
 #include "Harness.h"
+#include "engine/AddonManifest.h"
 
 #include <platform/resources.h>
 
@@ -102,6 +104,11 @@ TEST(AddonContract, CarriesItsResources) {
     want.push_back({"APPV", 1, "BEOS:APP_VERSION", 680});
     want.push_back({"MIMS", 1, "BEOS:APP_SIG", 1});
   }
+  // After the platform's: the host's, which a host reads before loading.
+  want.push_back({"TWAB", 1, "TIDEWAVE:ABI", 56});
+  size_t names = 0;
+  for (const std::string& n : expectedNames) names += n.size() + 1;
+  want.push_back({"TWFL", 1, "TIDEWAVE:FILTERS", names});
   ASSERT_EQ(list.size(), want.size());
   for (size_t i = 0; i < want.size(); ++i) {
     EXPECT_EQ(tw_type_code_text(list[i].type), want[i].type);
@@ -120,6 +127,15 @@ TEST(AddonContract, CarriesItsResources) {
     for (size_t i = 0; i < 340; ++i) ASSERT_EQ(list[4].data[i], 0) << "version 0.0.0, empty texts";
     EXPECT_EQ(list[5].data[0], 0);
   }
+
+  // The host's reading of them: a stamp that matches this host, and the
+  // names the filters give after load, in index order.
+  tw::AddonManifest manifest;
+  std::string why;
+  ASSERT_TRUE(tw::readAddonManifest(addonFile, &manifest, &why)) << why;
+  EXPECT_TRUE(manifest.stamped);
+  EXPECT_EQ(manifest.abiMismatch, "");
+  EXPECT_EQ(manifest.filters, expectedNames);
 }
 
 // Every filter, in every mode it announces, at many frame sizes (tiny ones
