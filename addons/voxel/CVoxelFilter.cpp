@@ -222,8 +222,11 @@ void CVoxelFilter::Line(int x0, int y0, int x1, int y1, int eye, int scale) {
 
 namespace {
 
-void sampleSlicePortable(const uint8* packed, uint32 px, uint32 py, uint32 dx, uint32 dy, int eye, int scale,
-                         SliceSamples& out, const int32* columnTop, int32* columnColour) {
+// The arrays never overlap (the slice is the caller's, the columns the
+// filter's); saying so lets the loop keep its values in registers.
+void sampleSlicePortable(const uint8* __restrict packed, uint32 px, uint32 py, uint32 dx, uint32 dy, int eye,
+                         int scale, SliceSamples& __restrict out, const int32* __restrict columnTop,
+                         int32* __restrict columnColour) {
   const uint64* const map = reinterpret_cast<const uint64*>(packed);
   // The positions step as the accumulated int sums would, in wrapping
   // arithmetic.
@@ -257,7 +260,8 @@ inline int divide(int n, int d) {
   return n < 0 ? -int(q) : int(q);
 }
 
-void drawSpansPortable(const SliceSamples& in, int32* columnTop, uint8* picture, int last) {
+void drawSpansPortable(const SliceSamples& __restrict in, int32* __restrict columnTop, uint8* __restrict picture,
+                       int last) {
   for (int group = 0; group < kColumns / 8; ++group)
     for (uint32 bits = in.visible[group]; bits != 0; bits &= bits - 1) {
       const int i = group * 8 + __builtin_ctz(bits);
