@@ -19,7 +19,9 @@ void put32(std::vector<uint8>& b, uint32 v) {
 void put64(std::vector<uint8>& b, uint64 v) {
   for (int i = 0; i < 8; ++i) b.push_back(uint8(v >> (8 * i)));
 }
-uint32 get32(const uint8* p) { return uint32(p[0]) | uint32(p[1]) << 8 | uint32(p[2]) << 16 | uint32(p[3]) << 24; }
+uint32 get32(const uint8* p) {
+  return uint32(p[0]) | uint32(p[1]) << 8 | uint32(p[2]) << 16 | uint32(p[3]) << 24;
+}
 uint64 get64(const uint8* p) { return uint64(get32(p)) | uint64(get32(p + 4)) << 32; }
 
 bool readFile(const char* path, std::vector<uint8>* bytes, status_t* status) {
@@ -116,11 +118,11 @@ status_t tw_read_resources(const char* path, std::vector<TwResource>* out) {
   return s;
 }
 
-status_t tw_write_resources(const char* path, const std::vector<TwResource>& resources) {
-  if (path == nullptr) return B_BAD_VALUE;
-  std::vector<uint8> f;
-  status_t s;
-  if (!readFile(path, &f, &s)) return s;
+status_t tw_replace_resources(std::vector<uint8>* file, const std::vector<TwResource>& resources) {
+  if (file == nullptr) return B_BAD_VALUE;
+  for (const TwResource& r : resources)
+    if (r.name.size() > UINT32_MAX || r.data.size() > UINT32_MAX) return B_BAD_VALUE;
+  std::vector<uint8>& f = *file;
   f.resize(size_t(containerStart(f)));
   // Drop the padding an earlier container left, then pad again.
   const uint64 start = (uint64(f.size()) + kAlign - 1) / kAlign * kAlign;
@@ -137,6 +139,15 @@ status_t tw_write_resources(const char* path, const std::vector<TwResource>& res
   }
   put64(f, start);
   f.insert(f.end(), kEndMagic, kEndMagic + 8);
+  return B_OK;
+}
+
+status_t tw_write_resources(const char* path, const std::vector<TwResource>& resources) {
+  if (path == nullptr) return B_BAD_VALUE;
+  std::vector<uint8> f;
+  status_t s;
+  if (!readFile(path, &f, &s)) return s;
+  if ((s = tw_replace_resources(&f, resources)) != B_OK) return s;
 
   // Write beside, then rename, so a failure leaves the original intact; the
   // new file takes the old one's mode (an add-on must stay executable).

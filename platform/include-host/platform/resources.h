@@ -42,5 +42,8 @@ status_t tw_parse_resources(const uint8* data, size_t size, std::vector<TwResour
 // already carries; the file's own bytes are kept and padded to 4096.
 status_t tw_write_resources(const char* path, const std::vector<TwResource>& resources);
 
+// The same for a whole file in memory.
+status_t tw_replace_resources(std::vector<uint8>* file, const std::vector<TwResource>& resources);
+
 // The four characters of a type code, for showing it ("ICON").
 std::string tw_type_code_text(type_code code);
