@@ -58,7 +58,6 @@
 // that cannot draw draws nothing.
 #pragma once
 
-
 #include <platform/app.h>
 #include <platform/interface.h>
 #include <platform/storage.h>
@@ -114,10 +113,10 @@ struct SFrameInfo {
 
 // Graphics-card hooks: frame-buffer coordinates (y already includes yOffset).
 // Their results are ignored.
-typedef int32 (*line_hook8)(int32 x1, int32 x2, int32 y1, int32 y2, uint8 color, bool clip,
-                            int16 clipLeft, int16 clipTop, int16 clipRight, int16 clipBottom);
-typedef int32 (*line_hook32)(int32 x1, int32 x2, int32 y1, int32 y2, uint32 color, bool clip,
-                             int16 clipLeft, int16 clipTop, int16 clipRight, int16 clipBottom);
+typedef int32 (*line_hook8)(int32 x1, int32 x2, int32 y1, int32 y2, uint8 color, bool clip, int16 clipLeft,
+                            int16 clipTop, int16 clipRight, int16 clipBottom);
+typedef int32 (*line_hook32)(int32 x1, int32 x2, int32 y1, int32 y2, uint32 color, bool clip, int16 clipLeft,
+                             int16 clipTop, int16 clipRight, int16 clipBottom);
 typedef int32 (*rect_hook8)(int32 left, int32 top, int32 right, int32 bottom, uint8 color);
 typedef int32 (*rect_hook32)(int32 left, int32 top, int32 right, int32 bottom, uint32 color);
 

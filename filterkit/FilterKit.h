@@ -33,12 +33,14 @@ struct SFrameRows {
 // The rows of filter's current geometry, for pixels of `pixelSize` bytes.
 inline SFrameRows frame_rows(const CFilter& filter, int32 pixelSize) {
   SFrameRows r;
-  if (pixelSize < 1 || filter.height < 0 || filter.width < 0 || filter.bytesPerRow < 0 || filter.frameBytes < 0)
+  if (pixelSize < 1 || filter.height < 0 || filter.width < 0 || filter.bytesPerRow < 0 ||
+      filter.frameBytes < 0)
     return r;
   r.rows = filter.height;
   r.pixelSize = pixelSize;
   r.bytesPerRow = filter.bytesPerRow;
-  const int64 pixels = filter.width < filter.bytesPerRow / pixelSize ? filter.width : filter.bytesPerRow / pixelSize;
+  const int64 pixels =
+      filter.width < filter.bytesPerRow / pixelSize ? filter.width : filter.bytesPerRow / pixelSize;
   r.rowBytes = pixels * pixelSize;
   r.frameBytes = filter.frameBytes;
   return r;

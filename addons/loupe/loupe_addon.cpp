@@ -6,10 +6,10 @@
 
 namespace {
 
-constexpr int32 kColumn = 8;        // column width and trace step, in pixels
-constexpr int64 kScale = 50;        // s ↦ trunc(s × 50 / 32768)
+constexpr int32 kColumn = 8;  // column width and trace step, in pixels
+constexpr int64 kScale = 50;  // s ↦ trunc(s × 50 / 32768)
 constexpr int32 kLow = 30, kHigh = 69;
-constexpr int32 kTop8 = 160;        // row of trace value 30 in 8-bit mode
+constexpr int32 kTop8 = 160;  // row of trace value 30 in 8-bit mode
 constexpr uint8 kIndex = 0xFA;
 constexpr uint32 kBar = 0x00FA00, kCap = 0xFAFA00;
 

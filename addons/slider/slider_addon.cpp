@@ -231,8 +231,8 @@ void CSliderFilter::pastePicture(const Picture& p) {
   if (pictureBuffer != nullptr && p.bits != nullptr) {
     const int64 start = int64(dx) * p.pixelSize;
     for (int32 r = 0; r < ch; ++r)
-      if (copy_row(runRows, pictureBuffer, dy + r, start, p.bits + int64(sy + r) * p.stride + int64(sx) * p.pixelSize,
-                   int64(cw) * p.pixelSize) == 0)
+      if (copy_row(runRows, pictureBuffer, dy + r, start,
+                   p.bits + int64(sy + r) * p.stride + int64(sx) * p.pixelSize, int64(cw) * p.pixelSize) == 0)
         break;
   }
   // Published after the rows, so a frame never copies a place the new

@@ -145,7 +145,9 @@ void CVoxelFilter::ComputeMap() {
 
 // ---- 2. Packed copy -----------------------------------------------------------
 
-void CVoxelFilter::packMaps(int first, int last) { sampler_.pack(packed_.get(), heightMap, shadeMap, first, last); }
+void CVoxelFilter::packMaps(int first, int last) {
+  sampler_.pack(packed_.get(), heightMap, shadeMap, first, last);
+}
 
 // ---- 3. Bilinear sample --------------------------------------------------------
 
@@ -215,8 +217,8 @@ void CVoxelFilter::Line(int x0, int y0, int x1, int y1, int eye, int scale) {
   // visible columns: apart, the samples overlap their loads, and the
   // visibility test, which no predictor can guess, is a mask, not a branch.
   SliceSamples in;
-  sampler_.sampleSlice(packed_.get(), uint32(x0), uint32(y0), uint32(dx), uint32(dy), eye, scale, in, columnTop,
-                       columnColour);
+  sampler_.sampleSlice(packed_.get(), uint32(x0), uint32(y0), uint32(dx), uint32(dy), eye, scale, in,
+                       columnTop, columnColour);
   sampler_.drawSpans(in, columnTop, voxelFrame, variant.rows - 1);
 }
 
@@ -260,8 +262,8 @@ inline int divide(int n, int d) {
   return n < 0 ? -int(q) : int(q);
 }
 
-void drawSpansPortable(const SliceSamples& __restrict in, int32* __restrict columnTop, uint8* __restrict picture,
-                       int last) {
+void drawSpansPortable(const SliceSamples& __restrict in, int32* __restrict columnTop,
+                       uint8* __restrict picture, int last) {
   for (int group = 0; group < kColumns / 8; ++group)
     for (uint32 bits = in.visible[group]; bits != 0; bits &= bits - 1) {
       const int i = group * 8 + __builtin_ctz(bits);
@@ -300,7 +302,8 @@ void CVoxelFilter::outputByWidth8(SFrameInfo& info) {
     const SFrameRows frame = frame_rows(*this, 1);
     const int64 stride = int64(bytesPerRow) & ~int64(7);
     for (int32 r = 0; r < variant.rows; ++r)
-      copy_row_at(frame, info.bits, r, r * stride, 0, voxelFrame + r * kColumns, std::min<int64>(kColumns, stride));
+      copy_row_at(frame, info.bits, r, r * stride, 0, voxelFrame + r * kColumns,
+                  std::min<int64>(kColumns, stride));
     std::memset(voxelFrame, 0, size_t(variant.rows * kColumns));
   }
 }

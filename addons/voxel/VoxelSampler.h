@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <cstddef>
 
-constexpr int kVoxelColumns = 320;  // columns of the rendered picture
-constexpr int kVoxelHorizon = 100;  // picture row of the horizon
+constexpr int kVoxelColumns = 320;    // columns of the rendered picture
+constexpr int kVoxelHorizon = 100;    // picture row of the horizon
 constexpr int kVoxelShadeShift = 19;  // 16 fraction bits and 8 → 32 palette steps
 
 // The packed copy of the maps: rows kPackedStride cells apart, each ending

@@ -8,11 +8,11 @@
 //   than real time. Skipped when ffmpeg is not installed.
 #include "../Yardstick.h"
 
+#include "Render.h"
 #include "engine/Analysis.h"
 #include "engine/Catalog.h"
-#include "Render.h"
-#include "output/Sinks.h"
 #include "engine/Sound.h"
+#include "output/Sinks.h"
 
 #include <benchmark/benchmark.h>
 #include <kissfft/kiss_fftr.h>

@@ -35,8 +35,8 @@ std::string checkStamp(const std::vector<uint8>& data) {
     return "its ABI stamp is damaged (" + std::to_string(data.size()) + " bytes)" + kRebuild;
   std::memcpy(&stamp, data.data(), sizeof stamp);
   constexpr TwAbiStamp here = tw_abi_stamp_here();
-  if (stamp.kitAbi == here.kitAbi && stamp.filterSize == here.filterSize && stamp.frameOffset == here.frameOffset &&
-      libraryOf(stamp) == libraryOf(here))
+  if (stamp.kitAbi == here.kitAbi && stamp.filterSize == here.filterSize &&
+      stamp.frameOffset == here.frameOffset && libraryOf(stamp) == libraryOf(here))
     return {};
   return "built against " + describe(stamp, here, false) + "; this host has " + describe(here, stamp, true) +
          kRebuild;
@@ -69,7 +69,8 @@ bool readAddonManifest(const std::string& path, AddonManifest* out, std::string*
       }
     }
   }
-  if (!out->stamped) out->abiMismatch = std::string("it carries no ABI stamp (not built with add_addon())") + kRebuild;
+  if (!out->stamped)
+    out->abiMismatch = std::string("it carries no ABI stamp (not built with add_addon())") + kRebuild;
   return true;
 }
 

@@ -10,12 +10,17 @@
 namespace tw {
 
 struct AddonManifest {
-  bool stamped = false;              // the file carries an ABI stamp
-  std::string abiMismatch;           // empty when the stamp matches this host; else the one-line reason (also for an unstamped file)
-  std::vector<std::string> filters;  // display names in index order; empty when the file carries no list
+  // The file carries an ABI stamp.
+  bool stamped = false;
+  // Empty when the stamp matches this host; else the one-line reason (also
+  // for an unstamped file).
+  std::string abiMismatch;
+  // Display names in index order; empty when the file carries no list.
+  std::vector<std::string> filters;
 };
 
-// Reads the add-on's host resources without loading it. False with a one-line reason when the file cannot be read.
+// Reads the add-on's host resources without loading it. False with a
+// one-line reason when the file cannot be read.
 bool readAddonManifest(const std::string& path, AddonManifest* out, std::string* error);
 
 }  // namespace tw

@@ -61,7 +61,8 @@ std::vector<uint8> readArt(const std::string& path, int size) {
            " pixels, expected " + std::to_string(size));
     for (char c : line) {
       auto it = legend.find(c);
-      if (it == legend.end()) fail(path + ":" + std::to_string(lineNo) + ": '" + c + "' is not in the legend");
+      if (it == legend.end())
+        fail(path + ":" + std::to_string(lineNo) + ": '" + c + "' is not in the legend");
       pixels.push_back(uint8(it->second));
     }
   }
@@ -104,7 +105,8 @@ std::vector<uint8> elfSection(const std::string& path, const char* wanted) {
   for (uint64 i = 0; i < eh.e_shnum; ++i) {
     const Elf64_Shdr sh = header(i);
     if (sh.sh_name >= table.size() || std::strcmp(table.c_str() + sh.sh_name, wanted) != 0) continue;
-    if (sh.sh_type == SHT_NOBITS || !fits(sh.sh_offset, sh.sh_size)) fail(path + ": damaged section " + wanted);
+    if (sh.sh_type == SHT_NOBITS || !fits(sh.sh_offset, sh.sh_size))
+      fail(path + ": damaged section " + wanted);
     return std::vector<uint8>(f.begin() + std::ptrdiff_t(sh.sh_offset),
                               f.begin() + std::ptrdiff_t(sh.sh_offset + sh.sh_size));
   }
@@ -115,15 +117,19 @@ std::vector<uint8> elfSection(const std::string& path, const char* wanted) {
 
 int main(int argc, char** argv) {
   if (argc < 3)
-    fail("usage: tw-resources attach FILE [--icon-large ART --icon-small ART] [--app-info] [--filter NAME]... | "
-         "list FILE");
+    fail(
+        "usage: tw-resources attach FILE [--icon-large ART --icon-small ART] [--app-info] [--filter NAME]... "
+        "| "
+        "list FILE");
   const std::string verb = argv[1];
   const char* file = argv[2];
   if (verb == "list") {
     std::vector<TwResource> list;
-    if (status_t s = tw_read_resources(file, &list); s != B_OK) fail(std::string(file) + ": " + tw_status_text(s));
+    if (status_t s = tw_read_resources(file, &list); s != B_OK)
+      fail(std::string(file) + ": " + tw_status_text(s));
     for (const TwResource& r : list)
-      std::printf("%s %4d %-20s %zu\n", tw_type_code_text(r.type).c_str(), r.id, r.name.c_str(), r.data.size());
+      std::printf("%s %4d %-20s %zu\n", tw_type_code_text(r.type).c_str(), r.id, r.name.c_str(),
+                  r.data.size());
     return 0;
   }
   if (verb != "attach") fail("unknown command " + verb);
@@ -133,13 +139,17 @@ int main(int argc, char** argv) {
   std::vector<uint8> filters;
   for (int i = 3; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--icon-large" && i + 1 < argc) large = argv[++i];
-    else if (a == "--icon-small" && i + 1 < argc) small = argv[++i];
-    else if (a == "--app-info") appInfo = true;
+    if (a == "--icon-large" && i + 1 < argc)
+      large = argv[++i];
+    else if (a == "--icon-small" && i + 1 < argc)
+      small = argv[++i];
+    else if (a == "--app-info")
+      appInfo = true;
     else if (a == "--filter" && i + 1 < argc) {
       const std::vector<uint8> name = text(argv[++i]);
       filters.insert(filters.end(), name.begin(), name.end());
-    } else fail("unknown option " + a);
+    } else
+      fail("unknown option " + a);
   }
   if (large.empty() != small.empty()) fail("--icon-large and --icon-small go together");
 
@@ -161,6 +171,7 @@ int main(int argc, char** argv) {
     fail(std::string(file) + ": no ABI stamp (section tw_abi_stamp); build the add-on with add_addon()");
   list.push_back(make(tw_type_code("TWAB"), 1, "TIDEWAVE:ABI", std::move(stamp)));
   if (!filters.empty()) list.push_back(make(tw_type_code("TWFL"), 1, "TIDEWAVE:FILTERS", std::move(filters)));
-  if (status_t s = tw_write_resources(file, list); s != B_OK) fail(std::string(file) + ": " + tw_status_text(s));
+  if (status_t s = tw_write_resources(file, list); s != B_OK)
+    fail(std::string(file) + ": " + tw_status_text(s));
   return 0;
 }

@@ -71,9 +71,10 @@ TEST(AbiStamp, AMismatchingOrUnstampedAddonIsRefusedBeforeLoadingWithWhatDiffers
     std::string reason;
   } cases[] = {
       {"built with the old C++ string ABI", probe("CowAbiProbe"), true,
-       "built against kit ABI " + std::to_string(TW_KIT_ABI) + " with CFilter of " + cowSize + " bytes, frame at " +
-           cowFrame + ", C++ library libstdc++ cow; this host has ABI " + std::to_string(TW_KIT_ABI) + " with " +
-           kHostSize + ", frame at " + kHostFrame + ", C++ library libstdc++ cxx11" + kRebuild},
+       "built against kit ABI " + std::to_string(TW_KIT_ABI) + " with CFilter of " + cowSize +
+           " bytes, frame at " + cowFrame + ", C++ library libstdc++ cow; this host has ABI " +
+           std::to_string(TW_KIT_ABI) + " with " + kHostSize + ", frame at " + kHostFrame +
+           ", C++ library libstdc++ cxx11" + kRebuild},
       {"not stamped", probe("UnstampedProbe"), false,
        "it carries no ABI stamp (not built with add_addon())" + kRebuild},
       {"stamped by another kit", restamped("kit", bytesOf(otherKit)), true,
@@ -100,7 +101,8 @@ TEST(AbiStamp, AMismatchingOrUnstampedAddonIsRefusedBeforeLoadingWithWhatDiffers
   EXPECT_EQ(manifest.filters, std::vector<std::string>{"Ziduv"});
   EXPECT_FALSE(tw::readAddonManifest("/nonexistent/Addon", &manifest, &why));
   EXPECT_EQ(why, "cannot read the file: No such file or directory");
-  for (const char* name : {"kit", "cut"}) fs::remove(fs::temp_directory_path() / (std::string("tw_abi_") + name));
+  for (const char* name : {"kit", "cut"})
+    fs::remove(fs::temp_directory_path() / (std::string("tw_abi_") + name));
 }
 
 // What `tidewave ARGS` prints, standard error included.
@@ -116,8 +118,9 @@ std::string tidewave(const std::string& args) {
 
 TEST(AbiStamp, TheTidewaveProgramNamesTheRefusedAddons) {
   const std::string out = tidewave(std::string("list --add-ons ") + TW_ABI_PROBE_DIR);
-  EXPECT_NE(out.find("CowAbiProbe: built against kit ABI " + std::to_string(TW_KIT_ABI) + " with CFilter of "),
-            std::string::npos)
+  EXPECT_NE(
+      out.find("CowAbiProbe: built against kit ABI " + std::to_string(TW_KIT_ABI) + " with CFilter of "),
+      std::string::npos)
       << out;
   EXPECT_NE(out.find("UnstampedProbe: it carries no ABI stamp"), std::string::npos) << out;
   EXPECT_EQ(out.find("abi_probe:"), std::string::npos) << "no code of a refused add-on runs";

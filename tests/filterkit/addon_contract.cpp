@@ -63,7 +63,8 @@ TEST(AddonContract, LaunchedAsAProgramItShowsItsAlertAndExitsZero) {
   // not a terminal it does not wait.
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e)
-    if (std::strncmp(*e, "DISPLAY=", 8) != 0 && std::strncmp(*e, "WAYLAND_DISPLAY=", 16) != 0) env.push_back(*e);
+    if (std::strncmp(*e, "DISPLAY=", 8) != 0 && std::strncmp(*e, "WAYLAND_DISPLAY=", 16) != 0)
+      env.push_back(*e);
   std::vector<char*> envp;
   for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -116,7 +117,8 @@ TEST(AddonContract, CarriesItsResources) {
     EXPECT_EQ(list[i].name, want[i].name);
     EXPECT_EQ(list[i].data.size(), want[i].size) << want[i].name;
   }
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(list[0].data.data())), "application/x-vnd.Be-elfexecutable");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(list[0].data.data())),
+            "application/x-vnd.Be-elfexecutable");
   if (expectIcons) {
     // Our artwork: an icon that is one flat colour is a placeholder.
     const std::vector<uint8>& large = list[1].data;
@@ -148,7 +150,7 @@ TEST(AddonContract, EveryFilterDrawsOnlyInsideFramesOfAnySize) {
   ASSERT_TRUE(lib) << why;
   struct Size {
     int32 w, h, pad;
-  } sizes[] = {{640, 480, 0}, {1, 1, 0}, {7, 5, 1}, {32, 32, 0}, {320, 240, 0},
+  } sizes[] = {{640, 480, 0}, {1, 1, 0},     {7, 5, 1},     {32, 32, 0},  {320, 240, 0},
                {641, 479, 3}, {800, 600, 0}, {640, 200, 0}, {100, 480, 0}};
   constexpr size_t kGuard = 4096;
   constexpr uint8 kCanary = 0xCD;
@@ -179,10 +181,11 @@ TEST(AddonContract, EveryFilterDrawsOnlyInsideFramesOfAnySize) {
         }
         run.driver().terminate();
         for (size_t i = 0; i < kGuard; ++i) {
-          ASSERT_EQ(buffer[i], kCanary) << expectedNames[index] << " mode " << mode << " " << sz.w << "x" << sz.h
-                                        << ": wrote " << (kGuard - i) << " bytes before the frame";
+          ASSERT_EQ(buffer[i], kCanary) << expectedNames[index] << " mode " << mode << " " << sz.w << "x"
+                                        << sz.h << ": wrote " << (kGuard - i) << " bytes before the frame";
           ASSERT_EQ(buffer[buffer.size() - 1 - i], kCanary)
-              << expectedNames[index] << " mode " << mode << " " << sz.w << "x" << sz.h << ": wrote past the frame";
+              << expectedNames[index] << " mode " << mode << " " << sz.w << "x" << sz.h
+              << ": wrote past the frame";
         }
       }
     }

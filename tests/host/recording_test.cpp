@@ -106,7 +106,8 @@ TEST(RecordFrame, ValuesTheAnalysisNeverWritesAreRefused) {
       EXPECT_EQ(back.bands[1][3], 678);
       EXPECT_EQ(back.frameCount, 41);
     } else {
-      EXPECT_EQ(why, "record file 'r.twrec' is damaged: frame 41 holds values the analysis never writes") << c.what;
+      EXPECT_EQ(why, "record file 'r.twrec' is damaged: frame 41 holds values the analysis never writes")
+          << c.what;
     }
   }
 }

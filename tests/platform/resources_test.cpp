@@ -82,7 +82,9 @@ TEST(Resources, DamagedContainersAreRefusedWithoutReadingPastTheFile) {
     for (int i = 0; i < 4; ++i) b[size_t(i)] = char(v >> (8 * i));
     return b;
   };
-  auto trailer = [&](uint64 offset) { return le32(uint32(offset)) + le32(uint32(offset >> 32)) + "TWRSEND1"; };
+  auto trailer = [&](uint64 offset) {
+    return le32(uint32(offset)) + le32(uint32(offset >> 32)) + "TWRSEND1";
+  };
   struct Case {
     const char* what;
     std::string bytes;
@@ -97,21 +99,21 @@ TEST(Resources, DamagedContainersAreRefusedWithoutReadingPastTheFile) {
       {"offset wrapping around", body + trailer(~uint64(0) - 3), B_OK, 0},
       {"no start magic", body + "TWRSRCxx" + le32(0) + trailer(100), B_OK, 0},
       {"empty container", body + "TWRSRC01" + le32(0) + trailer(100), B_OK, 0},
-      {"one entry", body + "TWRSRC01" + le32(1) + le32(7) + le32(1) + le32(1) + le32(2) + "Nab" + trailer(100),
-       B_OK, 1},
-      {"count beyond the entries", body + "TWRSRC01" + le32(2) + le32(7) + le32(1) + le32(1) + le32(2) + "Nab" +
-                                       trailer(100),
-       B_BAD_DATA, 0},
-      {"name running into the trailer", body + "TWRSRC01" + le32(1) + le32(7) + le32(1) + le32(20) + le32(0) +
-                                            trailer(100),
-       B_BAD_DATA, 0},
-      {"lengths that overflow 32 bits together", body + "TWRSRC01" + le32(1) + le32(7) + le32(1) +
-                                                     le32(0xFFFFFFFF) + le32(0xFFFFFFFF) + trailer(100),
+      {"one entry",
+       body + "TWRSRC01" + le32(1) + le32(7) + le32(1) + le32(1) + le32(2) + "Nab" + trailer(100), B_OK, 1},
+      {"count beyond the entries",
+       body + "TWRSRC01" + le32(2) + le32(7) + le32(1) + le32(1) + le32(2) + "Nab" + trailer(100), B_BAD_DATA,
+       0},
+      {"name running into the trailer",
+       body + "TWRSRC01" + le32(1) + le32(7) + le32(1) + le32(20) + le32(0) + trailer(100), B_BAD_DATA, 0},
+      {"lengths that overflow 32 bits together",
+       body + "TWRSRC01" + le32(1) + le32(7) + le32(1) + le32(0xFFFFFFFF) + le32(0xFFFFFFFF) + trailer(100),
        B_BAD_DATA, 0},
   };
   for (const Case& c : cases) {
     std::vector<TwResource> parsed{TwResource{}}, read;
-    EXPECT_EQ(tw_parse_resources(reinterpret_cast<const uint8*>(c.bytes.data()), c.bytes.size(), &parsed), c.status)
+    EXPECT_EQ(tw_parse_resources(reinterpret_cast<const uint8*>(c.bytes.data()), c.bytes.size(), &parsed),
+              c.status)
         << c.what;
     EXPECT_EQ(parsed.size(), c.count) << c.what;
     const std::string path = makeFile("tw_res_damaged", c.bytes);

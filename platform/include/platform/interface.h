@@ -27,8 +27,8 @@ struct rgb_color {
 
 enum color_space : uint32 {
   B_NO_COLOR_SPACE = 0,
-  B_CMAP8 = 4,   // one byte per pixel, an index into the system palette
-  B_RGB32 = 8,   // four bytes per pixel: blue, green, red, alpha (or unused)
+  B_CMAP8 = 4,  // one byte per pixel, an index into the system palette
+  B_RGB32 = 8,  // four bytes per pixel: blue, green, red, alpha (or unused)
 };
 
 // Bytes one pixel takes in a colour space; 0 for one this layer does not know.

@@ -30,7 +30,6 @@ class BBitmapStream : public BPositionIO {
   off_t Position() const override;
   status_t GetSize(off_t* size) const override;
 
-
  private:
   friend class BTranslatorRoster;
   // For the roster: stores the decoded bitmap (the stream takes it).

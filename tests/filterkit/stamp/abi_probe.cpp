@@ -23,4 +23,6 @@ class CAbiProbe : public CFilter {
 
 }  // namespace
 
-extern "C" CFilter* filterInit(int32 index) noexcept { return index == 0 ? new_filter<CAbiProbe>() : nullptr; }
+extern "C" CFilter* filterInit(int32 index) noexcept {
+  return index == 0 ? new_filter<CAbiProbe>() : nullptr;
+}
