@@ -17,6 +17,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/filterkit/CFilter.h ${CMAKE_SOURCE_DIR}/filter
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tidewave)
 install(FILES ${TW_ADDON_ENTRY_SOURCE}
   DESTINATION ${CMAKE_INSTALL_DATADIR}/tidewave)
+# What the host does with a filter: its commands, scales and fade.
+install(FILES ${CMAKE_SOURCE_DIR}/docs/host.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(TW_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Tidewave)
 install(EXPORT TidewaveTargets NAMESPACE Tidewave:: DESTINATION ${TW_CMAKE_DIR})

@@ -23,7 +23,7 @@ run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 foreach(f include/tidewave/CFilter.h include/tidewave/FilterKit.h include/tidewave/AddonAbi.h
           include/tidewave/platform/interface.h
           lib/cmake/Tidewave/TidewaveConfig.cmake lib/cmake/Tidewave/AddAddon.cmake
-          share/tidewave/AddonEntry.cpp lib/tidewave/add-ons/Ziduv bin/tw-resources)
+          share/tidewave/AddonEntry.cpp share/doc/Tidewave/host.md lib/tidewave/add-ons/Ziduv bin/tw-resources)
   if(NOT EXISTS ${prefix}/${f})
     message(FATAL_ERROR "the install lacks ${f}")
   endif()
