@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -41,6 +42,14 @@ const SVoxelSampler& chooseSampler() {
 int voxel_random_subdivide(int, int, int cornerMean, int range) {
   return std::rand() % range + cornerMean - range / 2;
 }
+
+// The samplers reach columnTop and columnColour from one pointer.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+static_assert(offsetof(CVoxelFilter, columnColour) ==
+                  offsetof(CVoxelFilter, columnTop) + kColumns * sizeof(int32),
+              "columnColour must follow columnTop");
+#pragma GCC diagnostic pop
 
 CVoxelFilter::CVoxelFilter(const SVoxelVariant& v) : variant(v), sampler_(chooseSampler()) {
   std::fill(std::begin(columnTop), std::end(columnTop), v.rows);
@@ -213,35 +222,34 @@ void CVoxelFilter::ComputeVoxel(int x, int y, float heading) {
 
 void CVoxelFilter::Line(int x0, int y0, int x1, int y1, int eye, int scale) {
   const int dx = (x1 - x0) / kColumns, dy = (y1 - y0) / kColumns;
-  // First every column's sample, row and visibility, then the spans of the
-  // visible columns: apart, the samples overlap their loads, and the
-  // visibility test, which no predictor can guess, is a mask, not a branch.
-  SliceSamples in;
-  sampler_.sampleSlice(packed_.get(), uint32(x0), uint32(y0), uint32(dx), uint32(dy), eye, scale, in,
-                       columnTop, columnColour);
-  sampler_.drawSpans(in, columnTop, voxelFrame, variant.rows - 1);
+  sampler_.slice(packed_.get(), uint32(x0), uint32(y0), uint32(dx), uint32(dy), eye, scale, columnTop,
+                 voxelFrame, variant.rows - 1);
 }
 
 namespace {
 
 // The arrays never overlap (the slice is the caller's, the columns the
 // filter's); saying so lets the loop keep its values in registers.
-void sampleSlicePortable(const uint8* __restrict packed, uint32 px, uint32 py, uint32 dx, uint32 dy, int eye,
-                         int scale, SliceSamples& __restrict out, const int32* __restrict columnTop,
-                         int32* __restrict columnColour) {
+inline void sampleSlicePortable(const uint8* __restrict packed, uint32 px, uint32 py, uint32 dx, uint32 dy,
+                                int eye, int scale, SliceSamples& __restrict out,
+                                const int32* __restrict columnTop, int32* __restrict columnColour) {
   const uint64* const map = reinterpret_cast<const uint64*>(packed);
   // The positions step as the accumulated int sums would, in wrapping
-  // arithmetic.
-  for (int i = 0; i < kColumns; ++i, px += dx, py += dy) {
-    const int64 both = samplePacked(map, px, py);
-    const int h = int(both & 0xFFFFFF) >> 16;
-    const int c = int(both >> 32), row = (((h - eye) * scale) >> 11) + kVoxelHorizon;
-    const int top = columnTop[i];
-    out.row[i] = row, out.shade[i] = c, out.previous[i] = columnColour[i];
-    // A full column (top 0) keeps its shade and shows nothing more.
-    if (top != 0) columnColour[i] = c;
-    const uint8 bit = uint8((top != 0 && row < top) << (i % 8));
-    out.visible[i / 8] = i % 8 ? uint8(out.visible[i / 8] | bit) : bit;
+  // arithmetic. Eight columns make one byte of the visibility mask.
+  for (int group = 0; group < kColumns / 8; ++group) {
+    uint32 bits = 0;
+    for (int k = 0; k < 8; ++k, px += dx, py += dy) {
+      const int i = group * 8 + k;
+      const int64 both = samplePacked(map, px, py);
+      const int h = int(both & 0xFFFFFF) >> 16;
+      const int c = int(both >> 32), row = (((h - eye) * scale) >> 11) + kVoxelHorizon;
+      const int top = columnTop[i];
+      out.row[i] = row, out.shade[i] = c, out.previous[i] = columnColour[i];
+      // A full column (top 0) keeps its shade and shows nothing more.
+      if (top != 0) columnColour[i] = c;
+      bits |= uint32(top != 0 && row < top) << k;
+    }
+    out.visible[group] = uint8(bits);
   }
 }
 
@@ -262,8 +270,8 @@ inline int divide(int n, int d) {
   return n < 0 ? -int(q) : int(q);
 }
 
-void drawSpansPortable(const SliceSamples& __restrict in, int32* __restrict columnTop,
-                       uint8* __restrict picture, int last) {
+inline void drawSpansPortable(const SliceSamples& __restrict in, int32* __restrict columnTop,
+                              uint8* __restrict picture, int last) {
   for (int group = 0; group < kColumns / 8; ++group)
     for (uint32 bits = in.visible[group]; bits != 0; bits &= bits - 1) {
       const int i = group * 8 + __builtin_ctz(bits);
@@ -284,9 +292,19 @@ void drawSpansPortable(const SliceSamples& __restrict in, int32* __restrict colu
     }
 }
 
+// First every column's sample, row and visibility, then the spans of the
+// visible columns: apart, the samples overlap their loads, and the
+// visibility test, which no predictor can guess, is a mask, not a branch.
+void slicePortable(const uint8* packed, uint32 x0, uint32 y0, uint32 dx, uint32 dy, int eye, int scale,
+                   int32* columns, uint8* picture, int last) {
+  SliceSamples in;
+  sampleSlicePortable(packed, x0, y0, dx, dy, eye, scale, in, columns, columns + kColumns);
+  drawSpansPortable(in, columns, picture, last);
+}
+
 }  // namespace
 
-const SVoxelSampler kPortableVoxelSampler{8, voxel_pack<uint64, 32>, sampleSlicePortable, drawSpansPortable};
+const SVoxelSampler kPortableVoxelSampler{8, voxel_pack<uint64, 32>, slicePortable};
 
 // ---- 7. Output -----------------------------------------------------------------
 //

@@ -122,9 +122,10 @@ class CVoxelFilter : public CFilter {
 
   const SVoxelVariant& variant;
 
-  uint8* heightMap = nullptr;    // 256 rows × 256 columns; larger is deeper
-  uint8* shadeMap = nullptr;     // same layout; 128 on flat ground
-  uint8* voxelFrame = nullptr;   // rows × 320 palette indices, 0 is sky
+  uint8* heightMap = nullptr;   // 256 rows × 256 columns; larger is deeper
+  uint8* shadeMap = nullptr;    // same layout; 128 on flat ground
+  uint8* voxelFrame = nullptr;  // rows × 320 palette indices, 0 is sky
+  // columnColour follows columnTop: the samplers reach both from one pointer.
   int32 columnTop[kColumns];     // topmost row drawn so far per column
   int32 columnColour[kColumns];  // shade of the previous slice, 16 fraction bits
   float heading = 0;             // radians; forward is (cos, sin)

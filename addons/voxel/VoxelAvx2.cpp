@@ -140,12 +140,20 @@ __attribute__((target("avx2"))) void drawSpansAvx2(const SliceSamples& in, int32
   }
 }
 
+__attribute__((target("avx2"))) void sliceAvx2(const uint8* packed, uint32 x0, uint32 y0, uint32 dx,
+                                               uint32 dy, int eye, int scale, int32* columns, uint8* picture,
+                                               int last) {
+  SliceSamples in;
+  sampleSliceAvx2(packed, x0, y0, dx, dy, eye, scale, in, columns, columns + kVoxelColumns);
+  drawSpansAvx2(in, columns, picture, last);
+}
+
 }  // namespace
 
 // The packed map holds 32-bit cells here: depth in bits 0…7, shade in 16…23,
 // so that a gather fetches one cell per lane.
 const SVoxelSampler* voxel_avx2_sampler() {
-  static const SVoxelSampler avx2{4, voxel_pack<uint32, 16>, sampleSliceAvx2, drawSpansAvx2};
+  static const SVoxelSampler avx2{4, voxel_pack<uint32, 16>, sliceAvx2};
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2") ? &avx2 : nullptr;
 }

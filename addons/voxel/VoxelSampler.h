@@ -35,15 +35,15 @@ struct SVoxelSampler {
   // Packs rows first…last (inclusive) of the two 256 × 256 maps into `map`
   // (kPackedCells cells).
   void (*pack)(uint8* map, const uint8* heights, const uint8* shades, int first, int last);
-  // Samples the slice from (x0, y0), stepping (dx, dy) per column, at every
-  // column: projects it with the eye depth and the slice's scale, marks the
-  // columns it shows in, and moves each column that is not full on to this
-  // slice's shade.
-  void (*sampleSlice)(const uint8* map, uint32 x0, uint32 y0, uint32 dx, uint32 dy, int eye, int scale,
-                      SliceSamples& out, const int32* columnTop, int32* columnColour);
-  // Draws the visible spans into the picture (kVoxelColumns bytes a row,
-  // rows 0…last) and moves each column's top up.
-  void (*drawSpans)(const SliceSamples& in, int32* columnTop, uint8* picture, int last);
+  // One slice: samples it from (x0, y0), stepping (dx, dy) per column, at
+  // every column and projects it with the eye depth and the slice's scale
+  // (each column that is not full moves on to this slice's shade), then
+  // draws the spans it shows into the picture (kVoxelColumns bytes a row,
+  // rows 0…last) and moves each column's top up. `columns` holds the
+  // columns' tops, then their shades (CVoxelFilter's columnTop and
+  // columnColour): one pointer reaches both, which the loops feel.
+  void (*slice)(const uint8* map, uint32 x0, uint32 y0, uint32 dx, uint32 dy, int eye, int scale,
+                int32* columns, uint8* picture, int last);
 };
 
 // The portable way (CVoxelFilter.cpp).
