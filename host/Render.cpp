@@ -5,7 +5,7 @@
 #include "engine/SoundStream.h"
 #include "output/Sinks.h"
 
-#include <platform/kernel.h>
+#include <platform/kernel_host.h>
 
 #include <algorithm>
 #include <cerrno>
