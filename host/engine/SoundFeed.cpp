@@ -111,7 +111,9 @@ void AnalysisFeed::run() {
     stream_.release(centre - before);
     std::lock_guard lock(mutex_);
     ++produced_;
-    if (consumerWaiting_ && produced_ - taken_ >= batch_) ready_.notify_one();
+    // While the music is teed, the tee may wait on the video's writer, which
+    // may wait on this very frame: no batching then.
+    if (consumerWaiting_ && (teeing || produced_ - taken_ >= batch_)) ready_.notify_one();
   }
   // The video's music lasts as long as its frames: what the piece lacks of
   // it is silence.
@@ -128,7 +130,7 @@ const SoundFrame* AnalysisFeed::next() {
   if (produced_ <= taken_ && !stopped_ && !finished_) {
     // Empty: wait for a batch (or the end), as the analysis waits for room.
     consumerWaiting_ = true;
-    ready_.wait(lock, [&] { return stopped_ || finished_ || produced_ - taken_ >= batch_; });
+    ready_.wait(lock, [&] { return stopped_ || finished_ || produced_ - taken_ >= (o_.audio ? 1 : batch_); });
     consumerWaiting_ = false;
   }
   if (produced_ <= taken_) return nullptr;
