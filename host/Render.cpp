@@ -3,10 +3,11 @@
 #include "engine/Analysis.h"
 #include "engine/Fade.h"
 #include "engine/FilterSet.h"
-#include "output/Image.h"
 #include "engine/Recording.h"
+#include "output/Image.h"
 #include "output/Sinks.h"
 
+#include <platform/interface.h>
 #include <platform/kernel.h>
 
 #include <unistd.h>
@@ -157,6 +158,7 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
   const auto t0 = Clock::now();
   auto fail = [&](const std::string& why) {
     *error = why;
+    tw_set_modifiers(0);
     sink->abort();
     recorder.abort();
     if (o.progress) std::fputc('\n', stderr);
@@ -185,6 +187,8 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
       if (!reader.read(&sound, &why)) return fail(why.empty() ? "record file ended early" : why);
     }
     sound.frameCount = int32(n);
+    // The keys held, published before each frame as a live window does.
+    tw_set_modifiers(o.heldKeys);
     std::string why;
     if (!o.record.empty() && !recorder.write(sound, &why)) return fail(why);
     fade.apply(frame);
@@ -211,6 +215,7 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
     if (o.progress && (n % step == 0)) showProgress(n, frames, false);
   }
   filters.stop();
+  tw_set_modifiers(0);
   result->wallSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
   if (o.progress) showProgress(frames, frames, true);
 

@@ -1,13 +1,14 @@
 // tidewave: turns a piece of music into frames drawn by the filters of the
 // add-ons it finds. Commands: list, analyse, render, play, demo (see docs/host.md).
-#include "live/Capture.h"
-#include "engine/Catalog.h"
-#include "output/Image.h"
-#include "live/Play.h"
 #include "Render.h"
 #include "Report.h"
-#include "output/Sinks.h"
+#include "engine/Catalog.h"
+#include "engine/HeldKeys.h"
 #include "engine/Sound.h"
+#include "live/Capture.h"
+#include "live/Play.h"
+#include "output/Image.h"
+#include "output/Sinks.h"
 
 #include <unistd.h>
 #include <CLI/CLI.hpp>
@@ -150,6 +151,11 @@ int main(int argc, char** argv) {
   renderCmd->add_option("--record", record, "save the analysis stream to FILE");
   renderCmd->add_option("--replay", replay, "draw from a saved analysis stream instead of sound")
       ->check(CLI::ExistingFile);
+  std::string holdKeys;
+  renderCmd->add_option("--hold-keys", holdKeys,
+                        std::string("modifier keys held down for the whole render, e.g. left-shift,control "
+                                    "(the voxel filters steer with them): ") +
+                            tw::heldKeyNames());
 
   CLI::App* demo = app.add_subcommand("demo", "every filter over the demo track into out/demo/");
   std::string demoFile, demoOut = "out/demo";
@@ -244,6 +250,7 @@ int main(int argc, char** argv) {
     o.dirs = dirs;
     o.warmUp = warmUp;
     o.pace = pace == "realtime" ? tw::Pace::RealTime : pace == "fast" ? tw::Pace::Fast : tw::Pace::Auto;
+    if (!tw::parseHeldKeys(holdKeys, &o.heldKeys, &why)) return failWith(why);
     o.progress = isatty(2) && output != "-";
     Catalog catalog;
     if (!openAddons(dirs, &catalog, false)) return 1;
