@@ -194,6 +194,10 @@ int main(int argc, char** argv) {
                     "no sound; each frame moves on by one frame period, as fast as frames are drawn "
                     "(the frames render draws)");
   playCmd->add_option("--screenshot", screenshot, "on exit, save the window's picture as PNG");
+  std::string playRecord;
+  playCmd->add_option("--record", playRecord, "save the analysis stream of the frames drawn to FILE");
+  bool fullscreen = false;
+  playCmd->add_flag("--fullscreen", fullscreen, "open fullscreen (F toggles)");
   playCmd
       ->add_option("--capture", captureSource,
                    "analyse live sound from a sound server source instead of a file (default: what the "
@@ -297,6 +301,8 @@ int main(int argc, char** argv) {
     o.audio = !noAudio;
     o.frameClock = frameClock;
     o.screenshot = screenshot;
+    o.record = playRecord;
+    o.fullscreen = fullscreen;
     tw::Sound sound;
     if (playCmd->count("--capture") > 0) {
       if (!playFile.empty())
@@ -312,6 +318,10 @@ int main(int argc, char** argv) {
                  !o.capture.empty() ? " (live)"
                  : result.audio     ? ""
                                     : " (no audio)");
+    if (!frameClock) std::fprintf(stderr, "  %ld frames dropped\n", result.dropped);
+    for (const tw::PlayTiming& t : result.timings)
+      std::fprintf(stderr, "  %-16s drawing: mean %8.1f us, worst %8.1f us per frame (budget %.1f us)\n",
+                   t.name.c_str(), t.meanMicros, t.worstMicros, 1e6 / playFps);
     return 0;
   }
 

@@ -1,14 +1,15 @@
 #include "live/Play.h"
 
+#include "Render.h"
 #include "engine/Analysis.h"
-#include "live/Capture.h"
 #include "engine/Fade.h"
 #include "engine/FilterSet.h"
-#include "output/Image.h"
+#include "engine/Recording.h"
+#include "live/Capture.h"
 #include "live/Keys.h"
 #include "live/PlayClock.h"
 #include "live/Playback.h"
-#include "Render.h"
+#include "output/Image.h"
 
 #include <platform/interface.h>
 
@@ -148,7 +149,9 @@ class Window {
 std::string titleFor(const std::vector<const FilterInfo*>& filters, bool paused) {
   std::string t;
   for (const FilterInfo* f : filters) t += (t.empty() ? "" : " + ") + f->name;
-  return t + " — tidewave" + (paused ? " (paused)" : "");
+  // ASCII only: SDL sets an X window's titles through the C library's
+  // locale, which drops (or garbles) other characters in the "C" locale.
+  return t + " - tidewave" + (paused ? " (paused)" : "");
 }
 
 }  // namespace
@@ -174,8 +177,11 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
     return false;
   }
 
+  RecordWriter recorder;
+  if (!o.record.empty() && !recorder.open(o.record, rate, o.fps, error)) return false;
   Window window;
   if (!window.open(g.width, g.height, error)) return false;
+  if (o.fullscreen) window.toggleFullscreen();
   std::vector<const FilterInfo*> current = o.filters;
   FilterSet filters;
   if (!filters.start(current, o.dirs, g, error)) return false;
@@ -219,6 +225,15 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
   int64_t last = first;
   int64_t heard = 0;  // samples played, for --seconds
   long frames = 0;
+  long dropped = 0;
+  int64_t lastSlot = -1;  // grid point of the last frame drawn, -1 after a seek or pause
+  std::vector<PlayTiming> timings;
+  auto timingFor = [&](const std::string& name) -> PlayTiming& {
+    for (PlayTiming& t : timings)
+      if (t.name == name) return t;
+    timings.push_back({name});
+    return timings.back();
+  };
 
   // Replaces the running filters with the catalogue's next (or previous) one.
   auto switchFilter = [&](int step) {
@@ -269,6 +284,7 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
           break;
         case KeyAction::Pause:
           clock.setPaused(!clock.paused(), now);
+          lastSlot = -1;
           window.setTitle(titleFor(current, clock.paused()));
           break;
         case KeyAction::SeekBack:
@@ -278,6 +294,7 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
           const int64_t to = std::min(clock.position(now) + int64_t(std::llround(by * rate)), length - 1);
           clock.seek(to, now);
           last = gridBase = nextAt = clock.position(now);
+          lastSlot = -1;
           break;
         }
         case KeyAction::NextFilter:
@@ -287,6 +304,9 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
           break;
         case KeyAction::Fullscreen:
           window.toggleFullscreen();
+          break;
+        case KeyAction::Help:
+        case KeyAction::Info:
           break;
         case KeyAction::None:
           break;
@@ -305,7 +325,8 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
                                      : clock.position(steadySeconds());
     heard += std::max<int64_t>(0, pos - last);
     last = pos;
-    if (o.frameClock && (pos >= length || (o.seconds >= 0 && frames >= frameCountFor(o.seconds, o.fps)))) break;
+    if (o.frameClock && (pos >= length || (o.seconds >= 0 && frames >= frameCountFor(o.seconds, o.fps))))
+      break;
     if (!o.frameClock && ((limit >= 0 && heard >= limit) || pos >= clock.end())) break;
     if (!o.frameClock && pos < nextAt) {
       // Wait for the sound to reach the next frame's time, in small steps so
@@ -326,12 +347,30 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
       analyzer.analyse(*o.sound, pos, &analysed);
     }
     analysed.frameCount = int32(frames);
+    if (!o.record.empty()) {
+      std::string why;
+      if (!recorder.write(analysed, &why)) {
+        lost = why;
+        break;
+      }
+    }
     fade.apply(*frame);
     analysed.copyTo(frame->info());
-    filters.draw(frame->info());
+    for (size_t i = 0; i < filters.size(); ++i) {
+      const double a = steadySeconds();
+      filters.draw(i, frame->info());
+      const double us = (steadySeconds() - a) * 1e6;
+      PlayTiming& t = timingFor(current[i]->name);
+      t.meanMicros += us;  // a sum until the end
+      t.worstMicros = std::max(t.worstMicros, us);
+      ++t.frames;
+    }
     window.upload(*frame, palette32);
     window.present();
     ++frames;
+    const int64_t slot = int64_t(std::floor(double(pos - gridBase) / frameSamples));
+    if (!o.frameClock && lastSlot >= 0 && slot > lastSlot + 1) dropped += slot - lastSlot - 1;
+    lastSlot = slot;
     nextAt = gridBase + int64_t(std::floor(double(pos - gridBase) / frameSamples + 1) * frameSamples);
   }
 
@@ -344,6 +383,11 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
   result->frames = frames;
   result->soundSeconds = double(heard) / rate;
   result->audio = playback != nullptr;
+  result->dropped = dropped;
+  for (PlayTiming& t : timings) t.meanMicros /= double(std::max(t.frames, 1L));
+  result->timings = std::move(timings);
+  std::string recordWhy;
+  if (lost.empty() && !o.record.empty() && !recorder.finish(&recordWhy)) lost = recordWhy;
   if (!lost.empty() || !shot) {
     *error = lost.empty() ? why : lost;
     return false;

@@ -25,7 +25,7 @@ struct PlayOptions {
   double seconds = -1;  // stop after this much sound; negative: at the end
   std::optional<float> persistence;
   const Sound* sound = nullptr;
-  bool audio = true;       // false: no sound server, wall-clock pacing
+  bool audio = true;  // false: no sound server, wall-clock pacing
   // Each frame moves the position on by one frame period, as fast as the
   // frames are drawn, without sound: the frames render draws (tests, captures).
   bool frameClock = false;
@@ -33,12 +33,25 @@ struct PlayOptions {
   // A sound server source to analyse live instead of `sound` (no seeking,
   // pictures at the wall clock's pace), or empty.
   std::string capture;
+  std::string record;       // the analysis stream of the frames drawn (render's format), or empty
+  bool fullscreen = false;  // open fullscreen (F toggles)
+};
+
+struct PlayTiming {
+  std::string name;
+  long frames = 0;
+  double meanMicros = 0;
+  double worstMicros = 0;
 };
 
 struct PlayResult {
   long frames = 0;
   double soundSeconds = 0;  // sound played (pauses and seeks left out)
   bool audio = false;       // the sound went to a server
+  // Frame times that passed without a frame: a late frame skips the ones it
+  // missed (pauses and seeks excepted).
+  long dropped = 0;
+  std::vector<PlayTiming> timings;  // each filter that ran, in order of first use
 };
 
 // False with a one-line reason (no display, a filter that refuses).
