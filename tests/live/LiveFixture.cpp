@@ -8,12 +8,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pulse/error.h>
+#include <pulse/simple.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -494,6 +498,100 @@ bool focus(unsigned long w) {
         return f == w;
       },
       kStartSeconds);
+}
+
+// ---- sound ----
+
+bool MonitorRecorder::start(std::string* error) {
+  pa_sample_spec spec{};
+  spec.format = PA_SAMPLE_S16LE;
+  spec.rate = 44100;
+  spec.channels = 2;
+  pa_buffer_attr buffer{};
+  buffer.maxlength = uint32_t(-1);
+  buffer.fragsize = uint32_t(pa_usec_to_bytes(5000, &spec));
+  int code = 0;
+  const std::string server = Session::get().pulseServer(), source = Session::get().monitor();
+  pa_simple* s = pa_simple_new(server.c_str(), "tidewave-tests", PA_STREAM_RECORD, source.c_str(), "monitor",
+                               &spec, nullptr, &buffer, &code);
+  if (s == nullptr) {
+    *error = std::string("cannot record the monitor: ") + pa_strerror(code);
+    return false;
+  }
+  stream_ = s;
+  stop_ = false;
+  thread_ = std::thread([this, s] {
+    constexpr int kPairs = 220;  // 5 ms
+    int16_t block[kPairs * 2];
+    int64_t read = 0;
+    while (!stop_) {
+      int code = 0;
+      if (pa_simple_read(s, block, sizeof block, &code) < 0) return;
+      read += kPairs;
+      // What is still buffered (and the source's own delay) was played
+      // `latency` ago; the next pair to read is the oldest of it.
+      const pa_usec_t latency = pa_simple_get_latency(s, &code);
+      const double t = now();
+      std::lock_guard<std::mutex> lock(mutex_);
+      samples_.insert(samples_.end(), block, block + kPairs * 2);
+      if (latency != pa_usec_t(-1)) origins_.push_back(t - double(latency) * 1e-6 - double(read) / 44100.0);
+    }
+  });
+  return true;
+}
+
+void MonitorRecorder::stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  if (stream_ != nullptr) pa_simple_free(static_cast<pa_simple*>(stream_));
+  stream_ = nullptr;
+}
+
+std::vector<int16_t> MonitorRecorder::samples() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return samples_;
+}
+
+int64_t MonitorRecorder::frames() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return int64_t(samples_.size() / 2);
+}
+
+double MonitorRecorder::timeOf(int64_t k) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (origins_.empty()) return NAN;
+  // The median: a read that the scheduler delayed only makes one estimate late.
+  std::vector<double> o = origins_;
+  std::nth_element(o.begin(), o.begin() + ptrdiff_t(o.size() / 2), o.end());
+  return o[o.size() / 2] + double(k) / 44100.0;
+}
+
+int64_t locate(const std::vector<int16_t>& rec, int channel, const std::vector<float>& src,
+               double* correlation) {
+  const int64_t pairs = int64_t(rec.size() / 2), n = int64_t(src.size());
+  auto at = [&](int64_t i) {
+    return i >= 0 && i < pairs ? double(rec[size_t(i) * 2 + size_t(channel)]) : 0.0;
+  };
+  int64_t first = 0;
+  while (first < pairs && std::abs(at(first)) < 64) ++first;
+  int64_t srcFirst = 0;
+  while (srcFirst < n && std::abs(src[size_t(srcFirst)]) < 64) ++srcFirst;
+  // Coarse search over a stretch of the source near its first sound.
+  const int64_t span = std::min<int64_t>(8192, n - srcFirst);
+  int64_t best = 0;
+  double bestScore = -1e300;
+  for (int64_t lag = first - srcFirst - 4096; lag <= first - srcFirst + 4096; ++lag) {
+    double score = 0;
+    for (int64_t i = srcFirst; i < srcFirst + span; ++i) score += at(lag + i) * src[size_t(i)];
+    if (score > bestScore) bestScore = score, best = lag;
+  }
+  double xy = 0, xx = 0, yy = 0;
+  for (int64_t i = 0; i < n; ++i) {
+    const double x = src[size_t(i)], y = at(best + i);
+    xy += x * y, xx += x * x, yy += y * y;
+  }
+  *correlation = xx > 0 && yy > 0 ? xy / std::sqrt(xx * yy) : 0;
+  return best;
 }
 
 long differingPixels(const RgbImage& a, const RgbImage& b) {

@@ -12,9 +12,13 @@
 
 #include <sys/types.h>
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 typedef struct _XDisplay Display;
@@ -111,6 +115,36 @@ Size windowSize(unsigned long window);
 bool grabWindow(unsigned long window, RgbImage* out, std::string* error);
 // Activates the window and waits until it has the keyboard focus.
 bool focus(unsigned long window);
+
+// Records what the session's null sink plays, from its monitor, with the
+// steady-clock time (CLOCK_MONOTONIC) at which each sample was played: the
+// time a listener would hear it.
+class MonitorRecorder {
+ public:
+  ~MonitorRecorder() { stop(); }
+  bool start(std::string* error);
+  void stop();
+  // Interleaved left/right pairs recorded so far (after stop: all of them).
+  std::vector<int16_t> samples() const;
+  int64_t frames() const;
+  // When sample pair `k` of the recording was played, in steady seconds.
+  double timeOf(int64_t k) const;
+
+ private:
+  void* stream_ = nullptr;  // pa_simple
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  mutable std::mutex mutex_;
+  std::vector<int16_t> samples_;
+  std::vector<double> origins_;  // per read: when pair 0 would have been played
+};
+
+// Finds where `source` (a channel, 16-bit units) lies in channel `channel`
+// of an interleaved recording: the lag with the best correlation, searched
+// around the first sound in the recording; *correlation is the normalised
+// correlation at that lag over the whole source.
+int64_t locate(const std::vector<int16_t>& recording, int channel, const std::vector<float>& source,
+               double* correlation);
 
 // Counts pixels that differ between two pictures of one size (-1: sizes differ).
 long differingPixels(const RgbImage& a, const RgbImage& b);
