@@ -7,6 +7,7 @@
 #include "engine/Sound.h"
 #include "live/Capture.h"
 #include "live/Play.h"
+#include "live/Sources.h"
 #include "output/Image.h"
 #include "output/Sinks.h"
 
@@ -173,9 +174,9 @@ int main(int argc, char** argv) {
   float playPersistence = -1;
   bool noAudio = false;
   playCmd->add_option("FILE", playFile, "audio file (default: the embedded demo track)");
+  // Required unless --list-sources (checked after parsing).
   playCmd
       ->add_option("--filter", playFilters, "filter by display name (repeat to draw several into one frame)")
-      ->required()
       ->allow_extra_args(false);
   playCmd->add_option("--size", playSize, "frame size WIDTHxHEIGHT (the window scales it)");
   playCmd->add_option("--mode", playMode, "pixel mode: 8 (indexed) or 32 (default: the first filter's)")
@@ -204,6 +205,9 @@ int main(int argc, char** argv) {
                    "default output plays)")
       ->expected(0, 1)
       ->default_str(tw::Capture::kDefaultSource);
+  bool listSources = false;
+  playCmd->add_flag("--list-sources", listSources,
+                    "list the sound server's sources for --capture (what the outputs play first) and exit");
 
   try {
     app.parse(argc, argv);
@@ -278,7 +282,22 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  if (*playCmd && listSources) {
+    std::vector<tw::CaptureSource> sources;
+    std::string why;
+    if (!tw::listCaptureSources(&sources, &why)) return failWith(why);
+    std::printf("sound sources for --capture NAME, what the outputs play first:\n%s",
+                tw::describeSources(sources).c_str());
+    return 0;
+  }
+
   if (*playCmd) {
+    if (playFilters.empty()) {
+      std::fprintf(
+          stderr,
+          "--filter is required (tidewave list shows the filters)\nRun with --help for more information.\n");
+      return 2;
+    }
     tw::PlayOptions o;
     std::string why;
     if (!parseSize(playSize, &o.geometry, &why)) return failWith(why);

@@ -70,6 +70,24 @@ TEST(LiveSound, PlaybackReachesTheSink) {
               left, right, 100.0 * double(same) / double(source.frames() - skip), long(skip));
 }
 
+TEST(LiveSound, ListsTheSourcesMonitorsFirst) {
+  // A microphone-like source beside the sink's monitor.
+  const Outcome loaded = runProgram(
+      {"pactl", "load-module", "module-null-source", "source_name=tw_mic", "description=TestMicrophone"});
+  ASSERT_EQ(loaded.rc, 0) << loaded.out;
+  const Outcome r = tidewave({"play", "--list-sources"});
+  runProgram({"pactl", "unload-module", loaded.out.substr(0, loaded.out.find('\n'))});
+  ASSERT_EQ(r.rc, 0) << r.out;
+  const size_t monitor = r.out.find("  tw_sink.monitor  "), mic = r.out.find("  tw_mic  ");
+  ASSERT_NE(monitor, std::string::npos) << r.out;
+  ASSERT_NE(mic, std::string::npos) << r.out;
+  EXPECT_LT(monitor, mic) << r.out;
+  const std::string monitorLine = r.out.substr(monitor, r.out.find('\n', monitor) - monitor);
+  EXPECT_NE(monitorLine.find("Monitor of Null Output"), std::string::npos) << r.out;
+  EXPECT_NE(monitorLine.find("what --capture alone hears"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("TestMicrophone"), std::string::npos) << r.out;
+}
+
 struct Analysed {
   double level = 0;  // the RMS of the steady frames' level[1]
   int peakBin = -1;  // the most common loudest bin of spectrum[1]
