@@ -7,8 +7,10 @@
 #include "engine/Recording.h"
 #include "live/Capture.h"
 #include "live/Keys.h"
+#include "live/Osd.h"
 #include "live/PlayClock.h"
 #include "live/Playback.h"
+#include "live/Sources.h"
 #include "output/Image.h"
 
 #include <platform/interface.h>
@@ -95,8 +97,8 @@ class Window {
   }
 
   // Copies the frame into the texture: 8-bit through the palette, 32-bit
-  // pixels (0x00RRGGBB) as they are.
-  void upload(const Frame& frame, const uint32* palette32) {
+  // pixels (0x00RRGGBB) as they are; then the on-screen display over it.
+  void upload(const Frame& frame, const uint32* palette32, const OsdState& osd, double now) {
     void* at = nullptr;
     int pitch = 0;
     if (SDL_LockTexture(texture_, nullptr, &at, &pitch) != 0) return;
@@ -109,6 +111,7 @@ class Window {
       else
         for (int x = 0; x < width_; ++x) dst[x] = palette32[src[x]];
     }
+    drawOsd(osd, now, static_cast<uint32_t*>(at), width_, height_, pitch / 4);
     SDL_UnlockTexture(texture_);
   }
 
@@ -212,6 +215,17 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
   std::fprintf(stderr, "%s\n", keyHelp());
   if (live) std::fprintf(stderr, "tidewave: listening to \"%s\"\n", o.capture.c_str());
   window.setTitle(titleFor(current, false));
+  OsdState osd;
+  osd.targetFps = o.fps;
+  for (const FilterInfo* f : current) osd.filterName += (osd.filterName.empty() ? "" : " + ") + f->name;
+  if (o.fullscreen) osd.filterChangedAt = steadySeconds();  // started from the desktop: say what shows
+  if (live) {
+    osd.listening = o.capture;
+    std::string ignored;  // without the list, the help names the source listened to only
+    listCaptureSources(&osd.sources, &ignored);
+  }
+  double fpsSince = steadySeconds();
+  long fpsFrames = 0;
 
   Analyzer analyzer(rate);
   SoundFrame analysed;
@@ -254,6 +268,8 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
         continue;
       }
       current = {&f};
+      osd.filterName = f.name;
+      osd.filterChangedAt = steadySeconds();
       if (ng.pixelMode != g.pixelMode) frame = std::make_unique<Frame>(ng);
       g = ng;
       frame->clear();
@@ -306,7 +322,10 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
           window.toggleFullscreen();
           break;
         case KeyAction::Help:
+          osd.help = !osd.help;
+          break;
         case KeyAction::Info:
+          osd.info = !osd.info;
           break;
         case KeyAction::None:
           break;
@@ -317,6 +336,7 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
     tw_set_modifiers(modifiersFor(uint16_t(SDL_GetModState())));
 
     if (clock.paused()) {
+      window.upload(*frame, palette32, osd, steadySeconds());  // the display may change while paused
       window.present();  // keeps the still picture up through exposes and resizes
       SDL_WaitEventTimeout(nullptr, 30);
       continue;
@@ -365,7 +385,17 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
       t.worstMicros = std::max(t.worstMicros, us);
       ++t.frames;
     }
-    window.upload(*frame, palette32);
+    const double shownAt = steadySeconds();
+    if (++fpsFrames, shownAt - fpsSince >= 0.5) {
+      osd.fps = double(fpsFrames) / (shownAt - fpsSince);
+      fpsSince = shownAt, fpsFrames = 0;
+    }
+    osd.drawing.clear();
+    for (const FilterInfo* f : current) {
+      const PlayTiming& t = timingFor(f->name);
+      osd.drawing.push_back({f->name, t.meanMicros / double(std::max(t.frames, 1L))});
+    }
+    window.upload(*frame, palette32, osd, shownAt);
     window.present();
     ++frames;
     const int64_t slot = int64_t(std::floor(double(pos - gridBase) / frameSamples));

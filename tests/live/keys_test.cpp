@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -147,6 +148,45 @@ TEST(LiveKeys, SpacePausesThePictureAndResumes) {
   EXPECT_TRUE(
       waitFor([&] { return grabWindow(live.window, &later, &why) && differingPixels(first, later) > 0; },
               kStartSeconds));
+  EXPECT_EQ(live.quit(), 0) << live.play.output();
+}
+
+// H and I put their panels over the picture and take them away again; the
+// run is paused so that only the display changes.
+TEST(LiveKeys, HAndIShowAndHideTheirPanels) {
+  const std::string log = Session::get().path("panels.log");
+  Live live;
+  ASSERT_TRUE(
+      live.open({"--add-ons", TW_PROBE_DIR, "play", "--filter", "TestProbe"}, {"TW_PROBE_LOG=" + log}));
+  ASSERT_TRUE(waitFor([&] { return framesLogged(log) > 5; }, kStartSeconds)) << live.play.output();
+  ASSERT_TRUE(xdotool({"key", "space"}));
+  ASSERT_TRUE(live.titleBecomes("TestProbe - tidewave (paused)"));
+  tw::RgbImage plain, now;
+  std::string why;
+  ASSERT_TRUE(grabWindow(live.window, &plain, &why)) << why;
+  const struct {
+    const char* key;
+    int x0, y0, x1, y1;  // where the panel shows
+  } panels[] = {{"h", 160, 120, 480, 360}, {"i", 0, 400, 320, 480}};
+  for (const auto& p : panels) {
+    SCOPED_TRACE(p.key);
+    ASSERT_TRUE(xdotool({"key", p.key}));
+    ASSERT_TRUE(
+        waitFor([&] { return grabWindow(live.window, &now, &why) && differingPixels(plain, now) > 0; },
+                kStartSeconds));
+    long inside = 0, outside = 0;
+    for (int y = 0; y < now.height; ++y)
+      for (int x = 0; x < now.width; ++x) {
+        const bool differs = !std::equal(now.at(x, y), now.at(x, y) + 3, plain.at(x, y));
+        (x >= p.x0 && x < p.x1 && y >= p.y0 && y < p.y1 ? inside : outside) += differs;
+      }
+    EXPECT_GT(inside, 1000);
+    EXPECT_LT(outside, inside / 2);
+    ASSERT_TRUE(xdotool({"key", p.key}));
+    EXPECT_TRUE(
+        waitFor([&] { return grabWindow(live.window, &now, &why) && differingPixels(plain, now) == 0; },
+                kStartSeconds));
+  }
   EXPECT_EQ(live.quit(), 0) << live.play.output();
 }
 
