@@ -100,6 +100,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   CLI::App app{"tidewave: music visualisation with the Tidewave filters"};
+  app.set_version_flag("--version", "tidewave " TW_VERSION);
   app.require_subcommand(1);
   app.fallthrough();
   Common common;
