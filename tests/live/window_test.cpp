@@ -100,7 +100,7 @@ TEST(LiveWindow, ShowsTheFrameRenderDraws) {
     EXPECT_EQ(differingPixels(grabbed, rendered), 0) << "frame " << frames - 1;
     EXPECT_EQ(differingPixels(saved, rendered), 0) << "frame " << frames - 1;
     // Not a blank frame compared with a blank frame.
-    EXPECT_GT(tw::litPixels(rendered), 640 * 480 / 20);
+    EXPECT_GT(tw::litPixels(rendered), 640 * 480 / 100);
   }
 }
 
