@@ -1,5 +1,5 @@
 # The two commands of the README, and a few conveniences around the presets.
-.PHONY: all deps build build-asan build-tsan demo test test-fast bench fuzz-build fuzz-smoke fuzz-long format-check format clean
+.PHONY: all deps build build-asan build-tsan demo test test-fast bench fuzz-build fuzz-smoke fuzz-long format-check format package clean
 
 JOBS ?= $(shell nproc)
 # WERROR=ON turns every warning into an error (CI sets it); local builds stay
@@ -72,5 +72,14 @@ format-check: deps
 format: deps
 	scripts/check-format --fix $(FORMAT_PATHS)
 
+# A Debian package of the installation (for /usr), in build-package/:
+# tidewave_<version>_amd64.deb, installable with apt install ./tidewave_*.deb.
+package: deps
+	cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DTW_BUILD_TESTS=OFF -DTW_BUILD_BENCH=OFF >/dev/null
+	cmake --build build-package -j $(JOBS)
+	cd build-package && cpack -G DEB
+	@ls build-package/tidewave_*.deb
+
 clean:
-	rm -rf build build-asan build-tsan build-fuzz out
+	rm -rf build build-asan build-tsan build-fuzz build-package out

@@ -5,6 +5,7 @@
 #include "engine/SoundStream.h"
 #include "output/Sinks.h"
 
+#include <platform/interface_host.h>
 #include <platform/kernel_host.h>
 
 #include <algorithm>
@@ -211,6 +212,7 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
     *error = why;
     if (analysis) analysis->stop();
     if (stream) stream->stop();
+    tw_set_modifiers(0);
     sink->abort();
     recorder.abort();
     if (o.progress) std::fputc('\n', stderr);
@@ -232,6 +234,8 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
     }
     paced = pace;
     realTime = realTime || pace;
+    // The keys held, published before each frame as a live window does.
+    tw_set_modifiers(o.heldKeys);
     std::string why;
     if (!o.record.empty()) {
       SoundFrame recorded = *sound;
@@ -257,6 +261,7 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
   if (analysis) analysis->stop();
   if (stream) stream->stop();
   engine.stop();
+  tw_set_modifiers(0);
   result->wallSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
   if (o.progress) showProgress(n, n, double(n) / fps, true);
   if (n == 0) {

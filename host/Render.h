@@ -53,6 +53,9 @@ struct RenderOptions {
   double backgroundWarmUp = 0;
   double backgroundSeconds = 0;
   Pace pace = Pace::Auto;
+  // Modifier keys (the platform's bits) held down for the whole render, as
+  // a viewer holds them in a live window.
+  uint32 heldKeys = 0;
   // Points of the render (0 first frame … 1 last) whose frames come back as
   // pictures.
   std::vector<double> keepAt;

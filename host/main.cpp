@@ -5,8 +5,10 @@
 #include "Report.h"
 #include "engine/Catalog.h"
 #include "engine/FilterSet.h"
+#include "engine/HeldKeys.h"
 #include "live/Capture.h"
 #include "live/Play.h"
+#include "live/Sources.h"
 #include "output/Sinks.h"
 
 #include <unistd.h>
@@ -103,6 +105,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   CLI::App app{"tidewave: music visualisation with the Tidewave filters"};
+  app.set_version_flag("--version", "tidewave " TW_VERSION);
   app.require_subcommand(1);
   app.fallthrough();
   Common common;
@@ -164,6 +167,11 @@ int main(int argc, char** argv) {
   renderCmd->add_option("--record", record, "save the analysis stream to FILE");
   renderCmd->add_option("--replay", replay, "draw from a saved analysis stream instead of sound")
       ->check(CLI::ExistingFile);
+  std::string holdKeys;
+  renderCmd->add_option("--hold-keys", holdKeys,
+                        std::string("modifier keys held down for the whole render, e.g. left-shift,control "
+                                    "(the voxel filters steer with them): ") +
+                            tw::heldKeyNames());
 
   CLI::App* demo = app.add_subcommand("demo", "every filter over the demo track into out/demo/");
   std::string demoFile, demoOut = "out/demo";
@@ -181,11 +189,16 @@ int main(int argc, char** argv) {
   float playPersistence = -1;
   bool noAudio = false;
   playCmd->add_option("FILE", playFile, "audio file (default: the embedded demo track)");
+  // Required unless --list-sources (checked after parsing).
   playCmd
       ->add_option("--filter", playFilters, "filter by display name (repeat to draw several into one frame)")
-      ->required()
       ->allow_extra_args(false);
   playCmd->add_option("--size", playSize, "frame size WIDTHxHEIGHT (the window scales it)");
+  std::string playWindow, playScale = "nearest";
+  playCmd->add_option("--video-size", playWindow,
+                      "the window's size WIDTHxHEIGHT, the frame fitted into it (default: the frame's)");
+  playCmd->add_option("--scale", playScale, "scaling: nearest (crisp pixels) or smooth")
+      ->check(CLI::IsMember({"nearest", "smooth"}));
   playCmd->add_option("--mode", playMode, "pixel mode: 8 (indexed) or 32 (default: the first filter's)")
       ->check(CLI::IsMember({8, 32}));
   playCmd->add_option("--fps", playFps, "frames per second")->check(CLI::Range(1.0, 240.0));
@@ -202,12 +215,19 @@ int main(int argc, char** argv) {
                     "no sound; each frame moves on by one frame period, as fast as frames are drawn "
                     "(the frames render draws)");
   playCmd->add_option("--screenshot", screenshot, "on exit, save the window's picture as PNG");
+  std::string playRecord;
+  playCmd->add_option("--record", playRecord, "save the analysis stream of the frames drawn to FILE");
+  bool fullscreen = false;
+  playCmd->add_flag("--fullscreen", fullscreen, "open fullscreen (F toggles)");
   playCmd
       ->add_option("--capture", captureSource,
                    "analyse live sound from a sound server source instead of a file (default: what the "
                    "default output plays)")
       ->expected(0, 1)
       ->default_str(tw::Capture::kDefaultSource);
+  bool listSources = false;
+  playCmd->add_flag("--list-sources", listSources,
+                    "list the sound server's sources for --capture (what the outputs play first) and exit");
 
   try {
     app.parse(argc, argv);
@@ -263,6 +283,7 @@ int main(int argc, char** argv) {
     o.dirs = dirs;
     o.warmUp = warmUp;
     o.pace = pace == "realtime" ? tw::Pace::RealTime : pace == "fast" ? tw::Pace::Fast : tw::Pace::Auto;
+    if (!tw::parseHeldKeys(holdKeys, &o.heldKeys, &why)) return failWith(why);
     o.progress = isatty(2) && output != "-";
     Catalog catalog;
     if (!openAddons(dirs, &catalog, false)) return 1;
@@ -284,10 +305,29 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  if (*playCmd && listSources) {
+    std::vector<tw::CaptureSource> sources;
+    std::string why;
+    if (!tw::listCaptureSources(&sources, &why)) return failWith(why);
+    std::printf("sound sources for --capture NAME, what the outputs play first:\n%s",
+                tw::describeSources(sources).c_str());
+    return 0;
+  }
+
   if (*playCmd) {
+    if (playFilters.empty()) {
+      std::fprintf(
+          stderr,
+          "--filter is required (tidewave list shows the filters)\nRun with --help for more information.\n");
+      return 2;
+    }
     tw::PlayOptions o;
     std::string why;
     if (!parseSize(playSize, &o.geometry, &why)) return failWith(why);
+    if (!playWindow.empty() &&
+        !parseSize(playWindow, &o.windowWidth, &o.windowHeight, "--video-size", "1280x720", &why))
+      return failWith(why);
+    o.scale = playScale == "smooth" ? tw::ScaleFilter::Smooth : tw::ScaleFilter::Nearest;
     Catalog catalog;
     if (!openAddons(dirs, &catalog, false)) return 1;
     for (const std::string& name : playFilters) {
@@ -307,6 +347,8 @@ int main(int argc, char** argv) {
     o.audio = !noAudio;
     o.frameClock = frameClock;
     o.screenshot = screenshot;
+    o.record = playRecord;
+    o.fullscreen = fullscreen;
     if (playCmd->count("--capture") > 0) {
       if (!playFile.empty())
         return failWith("--capture listens to a sound source; give no audio file with it");
@@ -321,6 +363,10 @@ int main(int argc, char** argv) {
                  !o.capture.empty() ? " (live)"
                  : result.audio     ? ""
                                     : " (no audio)");
+    if (!frameClock) std::fprintf(stderr, "  %ld frames dropped\n", result.dropped);
+    for (const tw::PlayTiming& t : result.timings)
+      std::fprintf(stderr, "  %-16s drawing: mean %8.1f us, worst %8.1f us per frame (budget %.1f us)\n",
+                   t.name.c_str(), t.meanMicros, t.worstMicros, 1e6 / playFps);
     return 0;
   }
 

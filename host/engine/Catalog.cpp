@@ -38,8 +38,9 @@ HostDirs defaultDirs() {
   HostDirs d;
   std::error_code ec;
   const std::string exe = executableDir();
-  const fs::path installedAddons = fs::path(exe) / ".." / "lib" / "tidewave" / "add-ons";
-  const fs::path installedData = fs::path(exe) / ".." / "share" / "tidewave" / "data";
+  // Where the install put them, relative to the program's own folder.
+  const fs::path installedAddons = fs::path(exe) / TW_INSTALLED_ADDON_DIR;
+  const fs::path installedData = fs::path(exe) / TW_INSTALLED_DATA_DIR;
   d.addons = !exe.empty() && fs::is_directory(installedAddons, ec)
                  ? fs::weakly_canonical(installedAddons, ec).string()
                  : std::string(TW_DEFAULT_ADDON_DIR);

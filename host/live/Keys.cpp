@@ -40,6 +40,10 @@ KeyAction actionFor(int32_t key, uint16_t m) {
       return (m & KMOD_SHIFT) ? KeyAction::PreviousFilter : KeyAction::NextFilter;
     case SDLK_f:
       return KeyAction::Fullscreen;
+    case SDLK_h:
+      return KeyAction::Help;
+    case SDLK_i:
+      return KeyAction::Info;
     default:
       return KeyAction::None;
   }
@@ -47,7 +51,8 @@ KeyAction actionFor(int32_t key, uint16_t m) {
 
 const char* keyHelp() {
   return "keys: Space pause, Left/Right seek 5 s, N/P or Tab/Shift+Tab next/previous filter, F fullscreen, "
-         "Esc/Q quit; voxel filters: left Shift turns left, right Shift or Alt right, Ctrl speeds up, "
+         "H help, I frame rate and drawing times, Esc/Q quit; voxel filters: left Shift turns left, right "
+         "Shift or Alt right, Ctrl speeds up, "
          "Super or AltGr slows down";
 }
 

@@ -14,7 +14,18 @@ namespace tw {
 // to their lock bits.
 uint32_t modifiersFor(uint16_t sdlModifiers);
 
-enum class KeyAction { None, Quit, Pause, SeekBack, SeekForward, NextFilter, PreviousFilter, Fullscreen };
+enum class KeyAction {
+  None,
+  Quit,
+  Pause,
+  SeekBack,
+  SeekForward,
+  NextFilter,
+  PreviousFilter,
+  Fullscreen,
+  Help,  // the on-screen panel of keys
+  Info   // the on-screen line of frame rate and drawing times
+};
 
 // What a key press (SDL_Keycode) does; Shift+Tab goes back.
 KeyAction actionFor(int32_t sdlKey, uint16_t sdlModifiers);

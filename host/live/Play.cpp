@@ -2,12 +2,15 @@
 
 #include "engine/Analysis.h"
 #include "engine/FrameEngine.h"
+#include "engine/Recording.h"
 #include "engine/SoundFeed.h"
 #include "engine/SoundStream.h"
 #include "live/Capture.h"
 #include "live/Keys.h"
+#include "live/Osd.h"
 #include "live/PlayClock.h"
 #include "live/Playback.h"
+#include "live/Sources.h"
 #include "live/Window.h"
 
 #include <platform/interface_host.h>
@@ -32,25 +35,74 @@ constexpr int kCaptureRate = 44100;
 // only paces the frames.
 constexpr int64_t kNoEnd = int64_t(1) << 52;
 
-std::string titleFor(const std::vector<const FilterInfo*>& filters, bool paused) {
+std::string namesOf(const std::vector<const FilterInfo*>& filters) {
   std::string t;
   for (const FilterInfo* f : filters) t += (t.empty() ? "" : " + ") + f->name;
-  return t + " — tidewave" + (paused ? " (paused)" : "");
+  return t;
 }
 
-// The frame as 32-bit pixels for the window.
-void toPicture(const Frame& frame, const uint32* palette32, std::vector<uint32>* out) {
-  const FrameGeometry& g = frame.geometry();
-  out->resize(size_t(g.width) * size_t(g.height));
-  for (int32 y = 0; y < g.height; ++y) {
-    const uint8* src = frame.pixels() + size_t(y) * size_t(g.rowBytes());
-    uint32* dst = out->data() + size_t(y) * size_t(g.width);
-    if (g.pixelMode == 2)
-      std::memcpy(dst, src, size_t(g.width) * 4);
-    else
-      for (int32 x = 0; x < g.width; ++x) dst[x] = palette32[src[x]];
-  }
+std::string titleFor(const std::vector<const FilterInfo*>& filters, bool paused) {
+  // ASCII only: SDL sets an X window's titles through the C library's
+  // locale, which drops (or garbles) other characters in the "C" locale.
+  return namesOf(filters) + " - tidewave" + (paused ? " (paused)" : "");
 }
+
+// What the window shows: the frame scaled to the window's size by the
+// outputs' scaler (a new one when either size changes), kept clean so that
+// the on-screen display can be drawn over it again while paused.
+class Picture {
+ public:
+  void draw(const Frame& frame, const uint32* palette32, int width, int height, ScaleFilter filter) {
+    const FrameGeometry& g = frame.geometry();
+    if (!scaler_ || g.width != from_.width || g.height != from_.height || g.pixelMode != from_.pixelMode ||
+        width != clean_.width || height != clean_.height) {
+      scaler_ = std::make_unique<Scaler>(g, width, height, Fit::Contain, filter);
+      from_ = g;
+      clean_ = XrgbImage(width, height);
+    }
+    scaler_->scale(frame, palette32, &clean_);
+  }
+  // Shows the picture with the display over it.
+  void show(Window& window, const OsdState& osd, double now) {
+    if (clean_.width == 0) return;
+    shown_ = clean_;
+    drawOsd(osd, now, shown_.pixels.data(), shown_.width, shown_.height, shown_.width);
+    window.show(shown_.pixels.data(), shown_.width, shown_.height, shown_.rowBytes());
+  }
+
+ private:
+  std::unique_ptr<Scaler> scaler_;
+  FrameGeometry from_;
+  XrgbImage clean_, shown_;
+};
+
+// Drawing times summed per filter over the whole run, across switches.
+class Timings {
+ public:
+  void add(const std::vector<FilterTiming>& since) {
+    for (const FilterTiming& t : since) {
+      if (t.frames == 0) continue;
+      PlayTiming& p = of(t.name);
+      p.meanMicros += t.meanMicros * double(t.frames);  // a sum until result()
+      p.worstMicros = std::max(p.worstMicros, t.worstMicros);
+      p.frames += t.frames;
+    }
+  }
+  std::vector<PlayTiming> result() const {
+    std::vector<PlayTiming> r = all_;
+    for (PlayTiming& t : r) t.meanMicros /= double(std::max(t.frames, 1L));
+    return r;
+  }
+
+ private:
+  PlayTiming& of(const std::string& name) {
+    for (PlayTiming& t : all_)
+      if (t.name == name) return t;
+    all_.push_back({name});
+    return all_.back();
+  }
+  std::vector<PlayTiming> all_;
+};
 
 }  // namespace
 
@@ -93,8 +145,13 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
   const int before = analyzer.before(), span = before + analyzer.after();
   if (stream && !stream->start(first - before, error)) return false;
 
+  RecordWriter recorder;
+  if (!o.record.empty() && !recorder.open(o.record, rate, o.fps, error)) return false;
   Window window;
-  if (!window.open(o.geometry.width, o.geometry.height, titleFor(o.filters, false), error)) return false;
+  if (!window.open(o.windowWidth > 0 ? o.windowWidth : o.geometry.width,
+                   o.windowHeight > 0 ? o.windowHeight : o.geometry.height, titleFor(o.filters, false), error))
+    return false;
+  if (o.fullscreen) window.setFullscreen(true);
   FrameEngine engine;
   if (!engine.start(o.filters, o.dirs, o.geometry, o.persistence, error)) return false;
 
@@ -126,13 +183,27 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
     feed->start();
   }
   std::fprintf(stderr, "%s\n", keyHelp());
-  if (live) std::fprintf(stderr, "tidewave: listening to \"%s\"\n", o.capture.c_str());
+  OsdState osd;
+  osd.targetFps = o.fps;
+  osd.filterName = namesOf(engine.filters());
+  if (o.fullscreen) osd.filterChangedAt = steadySeconds();  // started from the desktop: say what shows
+  if (live) {
+    std::fprintf(stderr, "tidewave: listening to \"%s\"\n", o.capture.c_str());
+    osd.listening = o.capture;
+    std::string ignored;  // the help panel shows none then
+    listCaptureSources(&osd.sources, &ignored);
+  }
+  Picture picture;
+  Timings timings;
+  double fpsSince = steadySeconds();
+  long fpsFrames = 0;
+  long dropped = 0;
+  int64_t lastSlot = -1;  // grid point of the last frame drawn, -1 after a seek or pause
 
   SoundFrame analysed;
   std::vector<float> left(static_cast<size_t>(span)), right(static_cast<size_t>(span));
   Sound recent;  // live: the newest samples, as much as one analysis reads
   recent.sampleRate = rate;
-  std::vector<uint32> picture;
   const double frameSamples = rate / o.fps;
   const int64_t limit = o.seconds >= 0 ? int64_t(std::llround(o.seconds * rate)) : -1;
   int64_t gridBase = first;  // frames fall on gridBase + k × frameSamples
@@ -157,12 +228,15 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
       FrameGeometry ng = g;
       if (!o.modeGiven) ng.pixelMode = kFirstFiltersMode;
       std::string why;
+      timings.add(engine.timings());
       if (!engine.start({&f}, o.dirs, ng, o.persistence, &why)) {
         std::fprintf(stderr, "tidewave: %s; trying the next\n", why.c_str());
         continue;
       }
       std::fprintf(stderr, "tidewave: %s (%s)\n", f.name.c_str(),
                    modeNames(engine.geometry().pixelMode).c_str());
+      osd.filterName = f.name;
+      osd.filterChangedAt = steadySeconds();
       return;
     }
     // Every other one refused: back to what ran (it started before).
@@ -190,6 +264,7 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
         case KeyAction::Pause:
           clock.setPaused(!clock.paused(), now);
           window.setTitle(titleFor(engine.filters(), clock.paused()));
+          lastSlot = -1;
           break;
         case KeyAction::SeekBack:
         case KeyAction::SeekForward: {
@@ -206,6 +281,7 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
           if (!stream->seek(to - before, &why)) std::fprintf(stderr, "tidewave: %s\n", why.c_str());
           clock.seek(to, now);
           last = gridBase = nextAt = clock.position(now);
+          lastSlot = -1;
           break;
         }
         case KeyAction::NextFilter:
@@ -216,6 +292,12 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
         case KeyAction::Fullscreen:
           window.toggleFullscreen();
           break;
+        case KeyAction::Help:
+          osd.help = !osd.help;
+          break;
+        case KeyAction::Info:
+          osd.info = !osd.info;
+          break;
         case KeyAction::None:
           break;
       }
@@ -225,7 +307,7 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
     tw_set_modifiers(modifiersFor(uint16_t(SDL_GetModState())));
 
     if (clock.paused()) {
-      window.present();  // keeps the still picture up through exposes and resizes
+      picture.show(window, osd, steadySeconds());  // the display may change while paused
       SDL_WaitEventTimeout(nullptr, 30);
       continue;
     }
@@ -261,11 +343,31 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
         analyzer.analyse(SampleWindow{left.data(), right.data(), pos - before, span, -1}, pos, &analysed);
       }
       nextAt = gridBase + int64_t(std::floor(double(pos - gridBase) / frameSamples + 1) * frameSamples);
+      const int64_t slot = int64_t(std::floor(double(pos - gridBase) / frameSamples));
+      if (lastSlot >= 0 && slot > lastSlot + 1) dropped += slot - lastSlot - 1;
+      lastSlot = slot;
+    }
+    if (!o.record.empty()) {
+      SoundFrame recorded = analysed;
+      recorded.frameCount = int32(frames);
+      std::string why;
+      if (!recorder.write(recorded, &why)) {
+        lost = why;
+        break;
+      }
     }
     engine.draw(analysed, int32(frames));
-    toPicture(engine.frame(), engine.palette32(), &picture);
-    window.show(picture.data(), engine.geometry().width, engine.geometry().height,
-                size_t(engine.geometry().width) * 4);
+    int outW = 0, outH = 0;
+    window.outputSize(&outW, &outH);
+    picture.draw(engine.frame(), engine.palette32(), outW, outH, o.scale);
+    const double shownAt = steadySeconds();
+    if (++fpsFrames, shownAt - fpsSince >= 0.5) {
+      osd.fps = double(fpsFrames) / (shownAt - fpsSince);
+      fpsSince = shownAt, fpsFrames = 0;
+    }
+    osd.drawing.clear();
+    for (const FilterTiming& t : engine.timings()) osd.drawing.push_back({t.name, t.meanMicros});
+    picture.show(window, osd, shownAt);
     ++frames;
   }
 
@@ -279,10 +381,15 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
   std::string why;
   const bool shot = o.screenshot.empty() || window.screenshot(o.screenshot, &why);
   engine.stop();
+  timings.add(engine.timings());
   tw_set_modifiers(0);
   result->frames = frames;
   result->soundSeconds = double(heard) / rate;
   result->audio = playback != nullptr;
+  result->dropped = dropped;
+  result->timings = timings.result();
+  std::string recordWhy;
+  if (lost.empty() && !o.record.empty() && !recorder.finish(&recordWhy)) lost = recordWhy;
   if (!lost.empty() || !shot) {
     *error = lost.empty() ? why : lost;
     return false;

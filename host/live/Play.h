@@ -3,12 +3,14 @@
 // (Playback); each frame is analysed at the sample heard now (PlayClock).
 // Without a sound server the clock follows the wall clock; with
 // frameClock, each frame moves on by one frame period, and the frames are
-// render's.
+// render's. The window shows the frame through the outputs' scaler, fitted
+// to its size, with the on-screen display over it.
 #pragma once
 
 #include "Render.h"
 #include "engine/Catalog.h"
 #include "engine/Frame.h"
+#include "output/Scaler.h"
 
 #include <optional>
 #include <string>
@@ -33,6 +35,17 @@ struct PlayOptions {
   // A sound server source to analyse live instead of `sound` (no seeking,
   // pictures at the wall clock's pace), or empty.
   std::string capture;
+  std::string record;       // the analysis stream of the frames drawn (render's format), or empty
+  bool fullscreen = false;  // open fullscreen (F toggles)
+  int windowWidth = 0, windowHeight = 0;     // the window's first size; 0: the frame's
+  ScaleFilter scale = ScaleFilter::Nearest;  // how the window scales the frame
+};
+
+struct PlayTiming {
+  std::string name;
+  long frames = 0;
+  double meanMicros = 0;
+  double worstMicros = 0;
 };
 
 struct PlayResult {
@@ -40,6 +53,10 @@ struct PlayResult {
   double soundSeconds = 0;  // sound played (pauses and seeks left out)
   bool audio = false;       // the sound went to a server
   std::string problem;      // the sound ended early or was damaged
+  // Frame times that passed without a frame: a late frame skips the ones it
+  // missed (pauses and seeks excepted).
+  long dropped = 0;
+  std::vector<PlayTiming> timings;  // each filter that ran, in order of first use
 };
 
 // False with a one-line reason (no display, a filter that refuses).

@@ -156,6 +156,36 @@ int drawText(RgbImage& image, int x, int y, const std::string& text, uint32 c, i
   return cx - x;
 }
 
+int drawTextXrgb(uint32* pixels, int width, int height, int stride, int x, int y, const std::string& text,
+                 uint32 c, int scale, int alpha) {
+  alpha = std::clamp(alpha, 0, 255);
+  auto blend = [alpha](uint32 under, uint32 over) {
+    uint32 out = 0;
+    for (int shift = 0; shift <= 16; shift += 8) {
+      const int u = int((under >> shift) & 0xFF), o = int((over >> shift) & 0xFF);
+      out |= uint32(u + (o - u) * alpha / 255) << shift;
+    }
+    return out;
+  };
+  int cx = x;
+  for (char ch : text) {
+    const int code = (ch >= 32 && ch <= 126) ? ch - 32 : '?' - 32;
+    for (int row = 0; row < 7; ++row)
+      for (int col = 0; col < 5; ++col) {
+        if (!(kFont[code][row] & (0x10 >> col))) continue;
+        const int x0 = std::max(cx + col * scale, 0), x1 = std::min(cx + (col + 1) * scale, width);
+        const int y0 = std::max(y + row * scale, 0), y1 = std::min(y + (row + 1) * scale, height);
+        for (int py = y0; py < y1; ++py)
+          for (int px = x0; px < x1; ++px) {
+            uint32& p = pixels[size_t(py) * size_t(stride) + size_t(px)];
+            p = blend(p, c);
+          }
+      }
+    cx += 6 * scale;
+  }
+  return cx - x;
+}
+
 long litPixels(const RgbImage& image) {
   long lit = 0;
   for (size_t i = 0; i + 2 < image.rgb.size(); i += 3)

@@ -37,6 +37,11 @@ bool readPng(const std::string& path, RgbImage* out, std::string* error);
 // as '?'), drawn `scale` pixels per font pixel. Returns the text's width.
 int drawText(RgbImage& image, int x, int y, const std::string& text, uint32 rgb, int scale = 1);
 int textWidth(const std::string& text, int scale = 1);
+// The same font over 32-bit pixels 0x00RRGGBB (a window's picture), rows
+// `stride` pixels apart, clipped to width × height; `alpha` (0 … 255) blends
+// the colour over what is there. Returns the text's width.
+int drawTextXrgb(uint32* pixels, int width, int height, int stride, int x, int y, const std::string& text,
+                 uint32 rgb, int scale = 1, int alpha = 255);
 constexpr int kGlyphHeight = 7;
 
 // A contact sheet: the pictures as tiles, `columns` to a row, each with its

@@ -74,6 +74,7 @@ TEST(PlayCli, Errors) {
       {kProbe + " play --filter TestProbe", kHeadless + " TW_PROBE_FAIL_LOAD=1", "failed to load"},
       {kProbe + " play --filter TestProbe --capture", kHeadless, "cannot record from \"@DEFAULT_MONITOR@\""},
       {kProbe + " play --filter TestProbe some.wav --capture", kHeadless, "give no audio file"},
+      {"play --list-sources", kHeadless, "cannot list the sound sources: no sound server"},
       // A display asked for and not there.
       {kProbe + " play --filter TestProbe", "-u DISPLAY SDL_VIDEODRIVER=x11", "cannot open a window"},
   };
@@ -82,6 +83,10 @@ TEST(PlayCli, Errors) {
     EXPECT_EQ(r.rc, 1) << c.args << "\n" << r.out;
     EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
   }
+  // --filter may be left out only to list the sources.
+  const Result noFilter = tidewave(kProbe + " play", kHeadless);
+  EXPECT_EQ(noFilter.rc, 2) << noFilter.out;
+  EXPECT_NE(noFilter.out.find("--filter is required"), std::string::npos) << noFilter.out;
   // No display at all: SDL's fallback that draws nowhere is refused.
   if (!fs::exists("/dev/dri")) {
     const Result r =

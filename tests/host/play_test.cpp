@@ -1,5 +1,6 @@
 // The live command's pure parts: the keyboard's modifiers as platform bits,
 // the keys that steer a run, and the clock that keeps pictures on the sound.
+#include "engine/HeldKeys.h"
 #include "live/Capture.h"
 #include "live/Keys.h"
 #include "live/PlayClock.h"
@@ -39,6 +40,42 @@ TEST(PlayKeys, ModifiersAsPlatformBits) {
   EXPECT_FALSE(tw::modifiersFor(KMOD_RSHIFT) & B_LEFT_SHIFT_KEY);
 }
 
+// A render steered with --hold-keys must see the bits a live window
+// publishes while the same physical keys are down.
+TEST(PlayKeys, HeldKeyNamesGiveTheWindowsBits) {
+  const struct {
+    const char* names;
+    uint16_t sdl;
+  } cases[] = {
+      {"left-shift", KMOD_LSHIFT},
+      {"right-shift", KMOD_RSHIFT},
+      {"control", KMOD_LCTRL},
+      {"left-control", KMOD_LCTRL},
+      {"right-control", KMOD_RCTRL},
+      {"option", KMOD_LALT},
+      {"command", KMOD_LGUI},
+      {"left-command", KMOD_LGUI},
+      {"right-command", KMOD_RGUI},
+      {"caps-lock", KMOD_CAPS},
+      {"num-lock", KMOD_NUM},
+      {"scroll-lock", KMOD_SCROLL},
+      {"left-shift,control", KMOD_LSHIFT | KMOD_LCTRL},
+      {"", KMOD_NONE},
+  };
+  for (const auto& c : cases) {
+    uint32 bits = 0xdead;
+    std::string why;
+    ASSERT_TRUE(tw::parseHeldKeys(c.names, &bits, &why)) << c.names << ": " << why;
+    EXPECT_EQ(bits, tw::modifiersFor(c.sdl)) << c.names;
+  }
+  for (const char* bad : {"shift", "left-shift,,nope", "Left-Shift"}) {
+    uint32 bits = 0;
+    std::string why;
+    EXPECT_FALSE(tw::parseHeldKeys(bad, &bits, &why)) << bad;
+    EXPECT_NE(why.find("--hold-keys: unknown key"), std::string::npos) << why;
+  }
+}
+
 TEST(PlayKeys, Actions) {
   using tw::KeyAction;
   const struct {
@@ -56,6 +93,9 @@ TEST(PlayKeys, Actions) {
       {SDLK_TAB, 0, KeyAction::NextFilter},
       {SDLK_TAB, KMOD_LSHIFT, KeyAction::PreviousFilter},
       {SDLK_f, 0, KeyAction::Fullscreen},
+      {SDLK_h, 0, KeyAction::Help},
+      {SDLK_i, 0, KeyAction::Info},
+      {SDLK_h, KMOD_LSHIFT, KeyAction::Help},       // a steering key held does not take H away
       {SDLK_LSHIFT, KMOD_LSHIFT, KeyAction::None},  // steering keys do nothing else
       {SDLK_a, 0, KeyAction::None},
   };
