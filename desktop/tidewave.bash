@@ -28,10 +28,12 @@ _tidewave() {
       _filedir; return ;;
     --mode) COMPREPLY=($(compgen -W "8 32" -- "$cur")); return ;;
     --pace) COMPREPLY=($(compgen -W "auto realtime fast" -- "$cur")); return ;;
+    --fit) COMPREPLY=($(compgen -W "contain cover stretch" -- "$cur")); return ;;
+    --scale) COMPREPLY=($(compgen -W "nearest smooth" -- "$cur")); return ;;
     --hold-keys)
       COMPREPLY=($(compgen -W "left-shift right-shift control left-control right-control option command left-command right-command caps-lock num-lock scroll-lock" -- "${cur##*,}"))
       return ;;
-    --fps|--start|--seconds|--size|--persistence|--warm-up) return ;;
+    --fps|--start|--seconds|--size|--video-size|--persistence|--warm-up) return ;;
   esac
 
   local options
@@ -39,9 +41,9 @@ _tidewave() {
     "") COMPREPLY=($(compgen -W "$commands $global" -- "$cur")); return ;;
     list) options="--help" ;;
     analyse) options="--fps --help" ;;
-    render) options="--output --filter --sheet --start --seconds --fps --size --mode --persistence --warm-up --pace --record --replay --hold-keys --help" ;;
+    render) options="--output --filter --sheet --start --seconds --fps --size --video-size --fit --scale --mode --persistence --warm-up --pace --record --replay --hold-keys --help" ;;
     demo) options="--out --start --seconds --help" ;;
-    play) options="--filter --size --mode --fps --start --seconds --persistence --no-audio --frame-clock --screenshot --record --fullscreen --capture --list-sources --help" ;;
+    play) options="--filter --size --video-size --scale --mode --fps --start --seconds --persistence --no-audio --frame-clock --screenshot --record --fullscreen --capture --list-sources --help" ;;
   esac
   if [[ "$cur" == -* ]]; then
     COMPREPLY=($(compgen -W "$options" -- "$cur"))

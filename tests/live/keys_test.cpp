@@ -82,12 +82,12 @@ TEST(LiveKeys, SwitchFiltersInTheContractsOrder) {
   // A catalogue of three filters: the probe's two, then Ziduv.
   const std::string dir = Session::get().path("add-ons");
   fs::create_directories(dir);
-  fs::create_symlink(fs::path(TW_PROBE_DIR) / "TestProbe", dir + "/TestProbe");
+  fs::create_symlink(fs::path(TW_PROBE_PAIR_DIR) / "TestProbePair", dir + "/TestProbePair");
   fs::create_symlink(fs::path(TW_ADDON_DIR) / "Ziduv", dir + "/Ziduv");
   const std::string log = Session::get().path("switch.log");
   Live live;
   ASSERT_TRUE(live.open({"--add-ons", dir, "play", "--filter", "TestProbe", "--no-audio"},
-                        {"TW_PROBE_COUNT=2", "TW_PROBE_DETAIL=1", "TW_PROBE_LOG=" + log}));
+                        {"TW_PROBE_DETAIL=1", "TW_PROBE_LOG=" + log}));
   ASSERT_TRUE(live.titleBecomes("TestProbe - tidewave"));
 
   // Each switch ends the old filter (terminate, unload, delete) before the
@@ -235,7 +235,7 @@ TEST(LiveKeys, ModifierKeysSteerTheVoxelFilters) {
                                          "--fps",    "60",          "--seconds", "1"};
   const std::string dir = Session::get().path("voxel-add-ons");
   fs::create_directories(dir);
-  fs::create_symlink(fs::path(TW_PROBE_DIR) / "TestProbe", dir + "/TestProbe");
+  fs::create_symlink(fs::path(TW_PROBE_PAIR_DIR) / "TestProbePair", dir + "/TestProbePair");
   fs::create_symlink(fs::path(TW_ADDON_DIR) / "Moorvista", dir + "/Moorvista");
   auto rendered = [&](const std::string& hold, tw::RgbImage* out) {
     const std::string frames = Session::get().path("frames");

@@ -2,8 +2,8 @@
 // named by the TW_PROBE_LOG environment variable, so that a test can check
 // the lifecycle the tidewave program drives.
 //
-// TW_PROBE_COUNT=n: the add-on offers n filters, "TestProbe", "TestProbe 2",
-// … "TestProbe n". TW_PROBE_DETAIL set: each line also names its filter, and
+// Built with TW_PROBE_FILTERS=n, the add-on offers n filters, "TestProbe",
+// "TestProbe 2", … "TestProbe n" (its FILTERS must name them). TW_PROBE_DETAIL set: each line also names its filter, and
 // a frame's line adds what the filter saw and when:
 //   frame W H MODE NAME frameCount=F keys=0xK level=L t=NS
 // with the platform's modifier bits, level[1] of the record and the steady
@@ -108,7 +108,8 @@ class CProbeFilter : public CFilter {
 }  // namespace
 
 extern "C" CFilter* filterInit(int32 index) noexcept {
-  const char* count = std::getenv("TW_PROBE_COUNT");
-  const int filters = count != nullptr ? std::atoi(count) : 1;
-  return index >= 0 && index < filters ? new_filter<CProbeFilter>(index) : nullptr;
+#ifndef TW_PROBE_FILTERS
+#define TW_PROBE_FILTERS 1
+#endif
+  return index >= 0 && index < TW_PROBE_FILTERS ? new_filter<CProbeFilter>(index) : nullptr;
 }
