@@ -149,11 +149,13 @@ bool play(const PlayOptions& o, PlayResult* result, std::string* error) {
   if (!o.record.empty() && !recorder.open(o.record, rate, o.fps, error)) return false;
   Window window;
   if (!window.open(o.windowWidth > 0 ? o.windowWidth : o.geometry.width,
-                   o.windowHeight > 0 ? o.windowHeight : o.geometry.height, titleFor(o.filters, false), error))
+                   o.windowHeight > 0 ? o.windowHeight : o.geometry.height, "tidewave", error))
     return false;
   if (o.fullscreen) window.setFullscreen(true);
   FrameEngine engine;
   if (!engine.start(o.filters, o.dirs, o.geometry, o.persistence, error)) return false;
+  // Named once the filters are ready: what the title says is what runs.
+  window.setTitle(titleFor(engine.filters(), false));
 
   std::unique_ptr<Capture> capture;
   std::unique_ptr<Playback> playback;
