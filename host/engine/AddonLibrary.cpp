@@ -56,36 +56,4 @@ CFilter* AddonLibrary::create(int32 index) const {
   }
 }
 
-std::vector<std::unique_ptr<CFilter>> AddonLibrary::createAll() const {
-  std::vector<std::unique_ptr<CFilter>> filters;
-  // A bound keeps a broken factory that never returns null from running away.
-  for (int32 i = 0; i < 1024; ++i) {
-    CFilter* f = create(i);
-    if (f == nullptr) break;
-    filters.emplace_back(f);
-  }
-  return filters;
-}
-
-std::vector<std::unique_ptr<AddonLibrary>> openAddonDirectory(const std::string& dir,
-                                                              std::vector<std::string>* failures) {
-  namespace fs = std::filesystem;
-  std::vector<std::unique_ptr<AddonLibrary>> libs;
-  std::error_code ec;
-  std::vector<fs::path> files;
-  for (const fs::directory_entry& e : fs::directory_iterator(dir, ec))
-    if (e.is_regular_file(ec)) files.push_back(e.path());
-  if (ec && failures) failures->push_back(dir + ": " + ec.message());
-  std::sort(files.begin(), files.end());
-  for (const fs::path& p : files) {
-    std::string why;
-    auto lib = AddonLibrary::open(p.string(), &why);
-    if (lib)
-      libs.push_back(std::move(lib));
-    else if (failures)
-      failures->push_back(p.filename().string() + ": " + why);
-  }
-  return libs;
-}
-
 }  // namespace tw

@@ -27,8 +27,6 @@ class AddonLibrary {
   // filterInit(index); null past the last filter. Any exception thrown inside
   // the add-on is caught here and reported as null.
   CFilter* create(int32 index) const;
-  // filterInit(0), (1), … until the first null.
-  std::vector<std::unique_ptr<CFilter>> createAll() const;
 
  private:
   AddonLibrary(std::string path, void* handle, filter_init_func init);
@@ -36,11 +34,5 @@ class AddonLibrary {
   void* handle_;
   filter_init_func init_;
 };
-
-// The add-on files of a directory (regular files, sorted by name), each
-// opened; files that fail to open are reported in *failures as
-// "name: reason", and the rest still load.
-std::vector<std::unique_ptr<AddonLibrary>> openAddonDirectory(const std::string& dir,
-                                                              std::vector<std::string>* failures);
 
 }  // namespace tw
