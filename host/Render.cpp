@@ -250,7 +250,9 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
       SheetTile tile;
       frameToRgb(engine.frame(), engine.palette32(), &tile.picture);
       char label[96];
-      std::snprintf(label, sizeof label, "%.1f s", o.start + double(n) / fps);
+      // Tiles of a short render lie less than a tenth of a second apart.
+      const int decimals = expected > 0 && double(expected) / fps < 6 ? 2 : 1;
+      std::snprintf(label, sizeof label, "%.*f s", decimals, o.start + double(n) / fps);
       tile.label = label;
       if (forCaller) kept.push_back(tile);
       if (forSheet) sheet.keep(std::move(tile));
