@@ -4,6 +4,14 @@
 #include <cmath>
 
 namespace tw {
+namespace {
+
+// A report this far from the clock is followed at once; closer ones by
+// kFollow of the difference.
+constexpr double kSnapSeconds = 0.05;
+constexpr double kFollow = 0.1;
+
+}  // namespace
 
 PlayClock::PlayClock(int sampleRate, int64_t start, int64_t end, bool audioDriven)
     : rate_(sampleRate > 0 ? sampleRate : 1),
@@ -100,8 +108,17 @@ bool PlayClock::next(int most, Chunk* out) {
 void PlayClock::played(const Chunk& chunk, int64_t latency, double now) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (chunk.generation != generation_ || paused_) return;
-  const int64_t heard = chunk.first + chunk.count - std::max<int64_t>(latency, 0);
-  anchor_ = std::clamp(heard, start_, end_);
+  const int64_t heard = std::clamp(chunk.first + chunk.count - std::max<int64_t>(latency, 0), start_, end_);
+  // The server's latency figure jitters by milliseconds from one report to
+  // the next; followed as it is, the position stalls and jumps, and a jump
+  // past a frame's time skips that frame. Small errors are taken a tenth of
+  // the way per report, so the clock runs at the wall clock's even pace and
+  // still converges on the server; a large one (the first report, a stall, an
+  // underrun) is followed at once, and so is the end of the sound.
+  const double predicted = double(anchor_) + std::max(0.0, now - anchorTime_) * rate_;
+  const double error = double(heard) - predicted;
+  const bool snap = anchorTime_ < 0 || heard >= end_ || std::fabs(error) > kSnapSeconds * rate_;
+  anchor_ = snap ? heard : std::clamp(int64_t(std::llround(predicted + kFollow * error)), start_, end_);
   anchorTime_ = now;
 }
 

@@ -10,6 +10,8 @@
 #include <SDL_keyboard.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 TEST(PlayKeys, ModifiersAsPlatformBits) {
@@ -155,6 +157,30 @@ TEST(PlayClock, AudioDrivenFollowsPlaybackReports) {
   ASSERT_TRUE(clock.next(400, &e));
   EXPECT_EQ(e.first, 5525);  // on from what was heard, not from what was buffered
   EXPECT_TRUE(e.flush);
+}
+
+// The server's latency figure jitters; the clock must not, or frames come
+// unevenly and some are skipped. Reports 8 ms early and late by turns leave
+// it within a few samples of the true, steady position.
+TEST(PlayClock, JitteryReportsGiveAnEvenPace) {
+  tw::PlayClock clock(kRate, 0, 100000, true);
+  tw::PlayClock::Chunk c;
+  int64_t written = 0;
+  double worst = 0;
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_TRUE(clock.next(100, &c));
+    written = c.first + c.count;
+    const double t = 1.0 + 0.1 * i;
+    const int64_t truth = 100 * i + 20;  // what is heard at t: 80 ms behind what was written
+    const int64_t jitter = i % 2 == 0 ? 8 : -8;
+    clock.played(c, written - truth - jitter, t);
+    if (i >= 20) worst = std::max(worst, std::fabs(double(clock.position(t) - truth)));
+  }
+  EXPECT_LE(worst, 3.0);  // followed as reported, it would be off by 8
+  // A real jump (an underrun: 200 ms lost) is followed at once.
+  ASSERT_TRUE(clock.next(100, &c));
+  clock.played(c, 0, 21.0);
+  EXPECT_EQ(clock.position(21.0), c.first + c.count);
 }
 
 TEST(PlayClock, LastChunkIsShortAndStopEndsTheWait) {
