@@ -40,10 +40,10 @@ struct RenderOptions {
   int videoWidth = 0, videoHeight = 0;
   Fit fit = Fit::Contain;
   ScaleFilter scale = ScaleFilter::Nearest;
-  std::string sheet;   // contact-sheet PNG, or empty
-  std::string record;  // analysis stream to write, or empty
-  std::string replay;  // analysis stream to draw from instead of sound
-  SoundOpener sound;   // the music, unless replaying
+  std::string sheet;      // contact-sheet PNG, or empty
+  std::string record;     // analysis stream to write, or empty
+  std::string replay;     // analysis stream to draw from instead of sound
+  SoundOpener sound;      // the music, unless replaying
   bool progress = false;  // a progress bar on stderr
   // Seconds to wait after prepare before the first frame, for filters whose
   // loader threads fill pictures in (Tessary, Img Radezu).

@@ -302,8 +302,8 @@ void BM_RenderHdScopeBesideFfmpeg(benchmark::State& state) {
   const std::string wav = (dir / "sound.wav").string();
   if (!writeWavFile(wav, sound, 0, int64_t(seconds * sound.sampleRate)))
     return state.SkipWithError("cannot write the WAV file");
-  const std::string ours = std::string(TW_BENCH_TIDEWAVE) + " --add-ons " + TW_BENCH_ADDON_DIR +
-                           " render " + wav + " --filter 'FFT Scope' --seconds 10 --fps 60 --video-size 1920x1080 -o " +
+  const std::string ours = std::string(TW_BENCH_TIDEWAVE) + " --add-ons " + TW_BENCH_ADDON_DIR + " render " +
+                           wav + " --filter 'FFT Scope' --seconds 10 --fps 60 --video-size 1920x1080 -o " +
                            (dir / "ours.mp4").string() + " >/dev/null 2>&1";
   const std::string theirs = "'" + ffmpeg + "' -nostdin -v error -y -i " + wav +
                              " -filter_complex '[0:a]showspectrum=s=1920x1080:fps=60[v]' -map '[v]' -map 0:a"

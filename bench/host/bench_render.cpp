@@ -16,9 +16,9 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <unistd.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -37,8 +37,8 @@ using Clock = std::chrono::steady_clock;
 
 struct Run {
   bool ok = false;
-  double wall = 0;     // seconds
-  double peakMb = 0;   // resident
+  double wall = 0;    // seconds
+  double peakMb = 0;  // resident
 };
 
 // Runs a program to its end, its output thrown away.
@@ -118,8 +118,9 @@ std::string vorbis(int minutes) {
 }
 
 std::vector<std::string> render(const std::string& file, const std::vector<std::string>& more) {
-  std::vector<std::string> argv = {TW_BENCH_TIDEWAVE, "--add-ons", TW_BENCH_ADDON_DIR, "render", file,
-                                   "--filter", "FFT Scope", "-o", "null"};
+  std::vector<std::string> argv = {TW_BENCH_TIDEWAVE, "--add-ons", TW_BENCH_ADDON_DIR,
+                                   "render",          file,        "--filter",
+                                   "FFT Scope",       "-o",        "null"};
   argv.insert(argv.end(), more.begin(), more.end());
   return argv;
 }

@@ -102,8 +102,8 @@ bool parseRecordHeader(const uint8* h, size_t size, const std::string& name, Rec
   uint32 version, samples, bins, rate;
   double fps;
   get(p, &version), get(p, &samples), get(p, &bins), get(p, &rate), get(p, &fps);
-  if (version != 1 || samples != SoundFrame::kSamples || bins != SoundFrame::kSpectrum || !(fps > 0 && fps <= 1000) ||
-      rate == 0 || rate > 1000000) {
+  if (version != 1 || samples != SoundFrame::kSamples || bins != SoundFrame::kSpectrum ||
+      !(fps > 0 && fps <= 1000) || rate == 0 || rate > 1000000) {
     *error = "'" + name + "' is a record file of another layout (version " + std::to_string(version) + ")";
     return false;
   }

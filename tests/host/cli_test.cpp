@@ -47,9 +47,9 @@ TEST(Cli, LifecycleInOrder) {
   // The add-on names its filters, so the run is the filter's only load:
   // load, prepare with the geometry set, three frames, terminate, unload,
   // delete.
-  const std::vector<std::string> expected = {"load 640 480 1",      "prepare 320 200 1", "frame 320 200 1",
-                                             "frame 320 200 1",     "frame 320 200 1",   "terminate 320 200 1",
-                                             "unload 320 200 1",    "delete 320 200 1"};
+  const std::vector<std::string> expected = {"load 640 480 1",   "prepare 320 200 1", "frame 320 200 1",
+                                             "frame 320 200 1",  "frame 320 200 1",   "terminate 320 200 1",
+                                             "unload 320 200 1", "delete 320 200 1"};
   EXPECT_EQ(lines(log), expected) << r.out;
   EXPECT_NE(r.out.find("TestProbe"), std::string::npos);  // the drawing-time report
 }

@@ -3,8 +3,8 @@
 // the lifecycle the tidewave program drives.
 //
 // Built with TW_PROBE_FILTERS=n, the add-on offers n filters, "TestProbe",
-// "TestProbe 2", … "TestProbe n" (its FILTERS must name them). TW_PROBE_DETAIL set: each line also names its filter, and
-// a frame's line adds what the filter saw and when:
+// "TestProbe 2", … "TestProbe n" (its FILTERS must name them). TW_PROBE_DETAIL set: each line also names its
+// filter, and a frame's line adds what the filter saw and when:
 //   frame W H MODE NAME frameCount=F keys=0xK level=L t=NS
 // with the platform's modifier bits, level[1] of the record and the steady
 // clock (CLOCK_MONOTONIC) in nanoseconds.
