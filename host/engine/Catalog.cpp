@@ -35,18 +35,24 @@ std::string lower(std::string s) {
 }  // namespace
 
 HostDirs defaultDirs() {
-  HostDirs d;
   std::error_code ec;
   const std::string exe = executableDir();
   const fs::path installedAddons = fs::path(exe) / ".." / "lib" / "tidewave" / "add-ons";
   const fs::path installedData = fs::path(exe) / ".." / "share" / "tidewave" / "data";
-  d.addons = !exe.empty() && fs::is_directory(installedAddons, ec)
-                 ? fs::weakly_canonical(installedAddons, ec).string()
-                 : std::string(TW_DEFAULT_ADDON_DIR);
-  d.data = !exe.empty() && fs::is_directory(installedData, ec)
-               ? fs::weakly_canonical(installedData, ec).string()
-               : std::string(TW_DEFAULT_DATA_DIR);
-  const fs::path root = d.data;
+  const std::string addons = !exe.empty() && fs::is_directory(installedAddons, ec)
+                                 ? fs::weakly_canonical(installedAddons, ec).string()
+                                 : std::string(TW_DEFAULT_ADDON_DIR);
+  const std::string data = !exe.empty() && fs::is_directory(installedData, ec)
+                               ? fs::weakly_canonical(installedData, ec).string()
+                               : std::string(TW_DEFAULT_DATA_DIR);
+  return hostDirsFor(addons, data);
+}
+
+HostDirs hostDirsFor(const std::string& addons, const std::string& dataRoot) {
+  HostDirs d;
+  std::error_code ec;
+  const fs::path root = dataRoot;
+  d.addons = addons;
   d.base = root.string();
   d.data = fs::is_directory(root / "filterdata", ec) ? (root / "filterdata").string() : root.string();
   d.image = fs::is_directory(root / "images", ec) ? (root / "images").string() : root.string();
