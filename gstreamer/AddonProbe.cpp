@@ -87,6 +87,9 @@ bool writeAll(int fd, const std::string& data) {
   // to its parent through it.
   rlimit noCore{0, 0};
   setrlimit(RLIMIT_CORE, &noCore);
+  // A crash is the child's death, reported as such, whatever handlers the
+  // process had installed (GStreamer's own catches SIGSEGV).
+  for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) signal(sig, SIG_DFL);
   const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (devNull >= 0) {
     dup2(devNull, STDOUT_FILENO);

@@ -85,6 +85,8 @@ gboolean pluginInit(GstPlugin* plugin) {
   catalogs.push_back(discover(addonDirectories(where.addons, g_getenv("TIDEWAVE_ADDON_PATH")), dirs.back(),
                               haveCache ? &cached : nullptr, probeLimit()));
   const PluginCatalog& catalog = catalogs.back();
+  GST_INFO("%d add-on files examined, %d known from the registry, %zu filters", catalog.examined,
+           catalog.reused, catalog.elements.size());
   for (const std::string& w : catalog.warnings) GST_WARNING("%s", w.c_str());
   gst_plugin_set_cache_data(plugin, gst_structure_new("tidewave-catalog", "catalog", G_TYPE_STRING,
                                                       encodeCatalog(catalog).c_str(), nullptr));

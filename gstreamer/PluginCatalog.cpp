@@ -163,6 +163,7 @@ PluginCatalog discover(const std::vector<std::string>& dirs, const HostDirs& hos
       for (const AddonStamp& a : cached->addons)
         if (a.path == f.stamp.path && a.size == f.stamp.size && a.mtimeNs == f.stamp.mtimeNs) old = &a;
     if (old != nullptr) {
+      ++out.reused;
       f.stamp.failure = old->failure;
       for (const ElementEntry& e : cached->elements)
         if (e.addonPath == f.stamp.path) f.filters.push_back(e);
@@ -178,6 +179,7 @@ PluginCatalog discover(const std::vector<std::string>& dirs, const HostDirs& hos
       f.stamp.failure = m.abiMismatch;
       continue;
     }
+    ++out.examined;
     requests.push_back({f.stamp.path, m.filters.empty() ? -1 : int32(m.filters.size())});
     requestOf.push_back(i);
     manifest.push_back(m.filters);

@@ -37,6 +37,7 @@ struct PluginCatalog {
   std::vector<AddonStamp> addons;
   std::vector<ElementEntry> elements;
   std::vector<std::string> warnings;  // one line each: a file skipped, a filter or name left out
+  int examined = 0, reused = 0;       // files examined now, and known from the cache (not encoded)
 };
 
 // The element name of a filter: "tidewave-" and the name in lower case, each
