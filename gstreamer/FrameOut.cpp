@@ -1,11 +1,49 @@
 #include "FrameOut.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace tw::gst {
 namespace {
+
+// One row into the video frame, eight pixels at a time (runs of black
+// written at once).
+void rowOut(const uint8* s, uint32* out, int width, bool indexed, const uint32* palette32) {
+  auto one = [&](int x) {
+    if (indexed)
+      out[x] = palette32[s[x]];
+    else
+      std::memcpy(out + x, s + size_t(x) * 4, 4);
+  };
+  int x = 0;
+  const bool black = palette32[0] == 0;
+  for (; x + 8 <= width; x += 8) {
+    __m128i a, b;
+    if (indexed) {
+      uint64 eight;
+      std::memcpy(&eight, s + x, 8);
+      if (eight == 0 && black) {
+        a = b = _mm_setzero_si128();
+      } else {
+        const uint8* p = s + x;
+        a = _mm_set_epi32(int(palette32[p[3]]), int(palette32[p[2]]), int(palette32[p[1]]),
+                          int(palette32[p[0]]));
+        b = _mm_set_epi32(int(palette32[p[7]]), int(palette32[p[6]]), int(palette32[p[5]]),
+                          int(palette32[p[4]]));
+      }
+    } else {
+      a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + size_t(x) * 4));
+      b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + size_t(x) * 4 + 16));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), a);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 4), b);
+  }
+  for (; x < width; ++x) one(x);
+}
 
 // Output position o of `out` maps to the source position whose centre lies
 // nearest, for an image of `scaled` positions placed at `offset`.
@@ -46,16 +84,9 @@ void FrameOut::write(const Frame& frame, const uint32* palette32, uint8* dst, in
   const size_t srcRow = size_t(g.rowBytes());
   const bool indexed = g.pixelMode != 2;
   if (same_) {
-    for (int y = 0; y < height_; ++y) {
-      const uint8* s = src + size_t(y) * srcRow;
-      uint8* d = dst + size_t(y) * size_t(stride);
-      if (!indexed) {
-        std::memcpy(d, s, size_t(width_) * 4);
-      } else {
-        auto* out = reinterpret_cast<uint32*>(d);
-        for (int x = 0; x < width_; ++x) out[x] = palette32[s[x]];
-      }
-    }
+    for (int y = 0; y < height_; ++y)
+      rowOut(src + size_t(y) * srcRow, reinterpret_cast<uint32*>(dst + size_t(y) * size_t(stride)), width_,
+             indexed, palette32);
     return;
   }
   for (int y = 0; y < height_; ++y) {

@@ -27,6 +27,9 @@ class Fade {
   float factor_;
   std::array<uint8, 256> table8_{};
   std::array<uint8, 256> channel_{};  // 32-bit mode: per channel value
+  // The same as channel_ as (value × multiplier) >> 16, 16 values at a
+  // time; 0 when no multiplier gives every entry of the table exactly.
+  uint16 multiplier_ = 0;
 };
 
 }  // namespace tw

@@ -1,8 +1,10 @@
 // A filter's frames into PipeWire, as OBS or VJ software would take them: a
 // PipeWire daemon of the test's own (no session manager: the test links the
-// two streams itself with pw-link), an element feeding pipewiresink, and a
-// pipewiresrc in another pipeline receiving its frames. Skipped, saying why,
-// where PipeWire cannot run.
+// two streams itself with pw-link), an element feeding pipewiresink here, and
+// pipewiresrc in another program receiving its frames. Skipped, saying why,
+// where PipeWire cannot run. (The consumer runs apart: PipeWire's GStreamer
+// plugin 0.3.65 crashes when one process both provides and reads a stream
+// whose buffers are not from its own pool.)
 #include "GstHarness.h"
 
 #include <gtest/gtest.h>
@@ -15,13 +17,15 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
-using tw::test::FrameWatch;
 using tw::test::parsePipeline;
 
 std::string onPath(const std::string& program) {
@@ -91,44 +95,45 @@ class PipeWire : public ::testing::Test {
   pid_t pid_ = -1;
 };
 
-TEST_F(PipeWire, AFiltersFramesReachAnotherPipeline) {
+TEST_F(PipeWire, AFiltersFramesReachAnotherProgram) {
   tw::test::initGst();
   GstElement* producer = parsePipeline(
       "audiotestsrc is-live=true ! tidewave-fft-scope ! video/x-raw,width=160,height=120,framerate=25/1 ! "
       "pipewiresink mode=provide stream-properties=\"props,node.name=tw-visual\"");
-  GstElement* consumer = parsePipeline(
-      "pipewiresrc target-object=tw-visual stream-properties=\"props,node.name=tw-consumer\" ! "
-      "video/x-raw,format=BGRx,width=160,height=120 ! fakesink name=sink");
-  ASSERT_TRUE(producer && consumer);
-  {
-    FrameWatch watch(consumer, [](const uint8_t* data, size_t size) {
-      // The scope draws on the sine: some pixels are lit.
-      for (size_t i = 0; i + 4 <= size; i += 4)
-        if (data[i] | data[i + 1] | data[i + 2]) return size == 160 * 120 * 4;
-      return false;
-    });
-    ASSERT_NE(gst_element_set_state(producer, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-    // Without a session manager nobody links the streams: link them once
-    // both have their ports (pipewiresrc's start waits for the link, so this
-    // runs beside it).
-    bool linked = false;
-    std::thread linker([&] {
-      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-      while (!linked && std::chrono::steady_clock::now() < until) {
-        linked = tool("pw-link tw-visual:out_0 tw-consumer:in_0") == 0;
-        if (!linked) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      }
-    });
-    const GstStateChangeReturn started = gst_element_set_state(consumer, GST_STATE_PLAYING);
-    linker.join();
-    EXPECT_TRUE(linked) << "the two streams could not be linked";
-    ASSERT_NE(started, GST_STATE_CHANGE_FAILURE);
-    EXPECT_TRUE(watch.wait(60)) << watch.frames() << " frames came, none with the scope drawn";
-    gst_element_set_state(consumer, GST_STATE_NULL);
-    gst_element_set_state(producer, GST_STATE_NULL);
+  ASSERT_NE(producer, nullptr);
+  ASSERT_NE(gst_element_set_state(producer, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+  // The consumer: another program, as OBS would be, taking ten frames into a
+  // file. It knows nothing of our plugin (a registry of its own).
+  const fs::path frames = runtime_ / "frames.raw";
+  const std::string consumer =
+      "env -u GST_PLUGIN_PATH GST_REGISTRY='" + (runtime_ / "consumer-registry.bin").string() +
+      "' timeout 120 gst-launch-1.0 -q pipewiresrc target-object=tw-visual num-buffers=10 "
+      "stream-properties=\"props,node.name=tw-consumer\" ! video/x-raw,format=BGRx,width=160,height=120 ! "
+      "filesink location='" +
+      frames.string() + "'";
+  int consumerRc = -1;
+  std::thread consumerThread([&] { consumerRc = tool(consumer); });
+  // Without a session manager nobody links the streams: link them once
+  // both have their ports.
+  bool linked = false;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!linked && std::chrono::steady_clock::now() < until) {
+    linked = tool("pw-link tw-visual:out_0 tw-consumer:in_0") == 0;
+    if (!linked) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  gst_object_unref(consumer);
+  consumerThread.join();
+  gst_element_set_state(producer, GST_STATE_NULL);
   gst_object_unref(producer);
+  EXPECT_TRUE(linked) << "the two streams could not be linked";
+  EXPECT_EQ(consumerRc, 0);
+  // Ten whole frames, the scope drawn on them (some pixels lit).
+  std::error_code ec;
+  ASSERT_EQ(fs::file_size(frames, ec), size_t(10 * 160 * 120 * 4));
+  std::ifstream in(frames, std::ios::binary);
+  std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t lit = 0;
+  for (size_t i = 0; i + 4 <= data.size(); i += 4) lit += (data[i] | data[i + 1] | data[i + 2]) != 0;
+  EXPECT_GT(lit, 0u);
 }
 
 }  // namespace
