@@ -1,9 +1,9 @@
 #include "TidewaveVisualizer.h"
 
 #include "FrameCadence.h"
-#include "FrameOut.h"
 #include "engine/Analysis.h"
 #include "engine/FrameEngine.h"
+#include "output/Scaler.h"
 
 #include <gst/audio/audio.h>
 #include <gst/pbutils/gstaudiovisualizer.h>
@@ -29,7 +29,7 @@ constexpr int kMaxVideo = 16384;
 // Samples converted at a time.
 constexpr int kChunk = 4096;
 
-enum Property { kPropMode = 1, kPropPersistence, kPropFrameSize, kPropVideoSize, kPropFit };
+enum Property { kPropMode = 1, kPropPersistence, kPropFrameSize, kPropVideoSize, kPropFit, kPropScale };
 
 struct ClassData {
   const ElementEntry* entry;
@@ -44,6 +44,7 @@ struct Settings {
   int frameWidth = kDefaultWidth, frameHeight = kDefaultHeight;
   int videoWidth = 0, videoHeight = 0;  // 0: the frame's
   Fit fit = Fit::Contain;
+  ScaleFilter scale = ScaleFilter::Nearest;
 };
 
 // What the streaming thread owns (and the state changes, while it is
@@ -53,7 +54,7 @@ struct Stream {
   std::unique_ptr<AddonFile> addon;
   FilterInfo info;
   FrameEngine engine;
-  FrameOut out;
+  Scaler out;
 
   bool audioSet = false;
   GstAudioInfo audio;
@@ -110,6 +111,20 @@ GType modeType() {
         {0, nullptr, nullptr},
     };
     type = g_enum_register_static("TidewavePixelMode", values);
+  });
+  return type;
+}
+
+GType scaleType() {
+  static GType type = 0;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    static const GEnumValue values[] = {
+        {int(ScaleFilter::Nearest), "each video pixel one frame pixel (crisp)", "nearest"},
+        {int(ScaleFilter::Smooth), "a tent filter (soft)", "smooth"},
+        {0, nullptr, nullptr},
+    };
+    type = g_enum_register_static("TidewaveScale", values);
   });
   return type;
 }
@@ -172,6 +187,9 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
     case kPropFit:
       s.fit = Fit(g_value_get_enum(value));
       break;
+    case kPropScale:
+      s.scale = ScaleFilter(g_value_get_enum(value));
+      break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
   }
@@ -197,6 +215,9 @@ void getProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
       break;
     case kPropFit:
       g_value_set_enum(value, int(s.fit));
+      break;
+    case kPropScale:
+      g_value_set_enum(value, int(s.scale));
       break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
@@ -252,6 +273,7 @@ bool negotiateVideo(TwVisualizer* v) {
   Stream& st = *v->stream;
   int width, height, frameW, frameH;
   Fit fit;
+  ScaleFilter scale;
   GST_OBJECT_LOCK(v);
   const Settings& set = *v->settings;
   frameW = set.frameWidth;
@@ -259,6 +281,7 @@ bool negotiateVideo(TwVisualizer* v) {
   width = set.videoWidth > 0 ? set.videoWidth : frameW;
   height = set.videoWidth > 0 ? set.videoHeight : frameH;
   fit = set.fit;
+  scale = set.scale;
   GST_OBJECT_UNLOCK(v);
 
   GstCaps* templ = gst_pad_get_pad_template_caps(v->srcpad);
@@ -292,7 +315,7 @@ bool negotiateVideo(TwVisualizer* v) {
       gst_util_uint64_scale_int(GST_SECOND, GST_VIDEO_INFO_FPS_D(&info), GST_VIDEO_INFO_FPS_N(&info));
   GST_OBJECT_UNLOCK(v);
   FrameGeometry g = st.engine.running() ? st.engine.geometry() : FrameGeometry{frameW, frameH, 2, 0};
-  st.out.configure(g, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info), fit);
+  st.out = Scaler(g, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info), fit, scale);
   if (st.cadence) st.cadence->setFrameRate(GST_VIDEO_INFO_FPS_N(&info), GST_VIDEO_INFO_FPS_D(&info));
   const bool ok = gst_pad_set_caps(v->srcpad, caps) && makePool(v, caps);
   gst_caps_unref(caps);
@@ -379,9 +402,9 @@ GstFlowReturn drawDue(TwVisualizer* v) {
       GST_ELEMENT_ERROR(v, RESOURCE, WRITE, ("cannot write a video frame"), (nullptr));
       return GST_FLOW_ERROR;
     }
-    st.out.write(st.engine.frame(), st.engine.palette32(),
+    st.out.scale(st.engine.frame(), st.engine.palette32(),
                  static_cast<uint8*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
-                 GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
+                 size_t(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0)));
     gst_video_frame_unmap(&frame);
     GST_BUFFER_PTS(out) = pts;
     GST_BUFFER_DTS(out) = GST_CLOCK_TIME_NONE;
@@ -779,6 +802,10 @@ void filterClassInit(gpointer klass, gpointer classData) {
       g_param_spec_string(
           "video-size", "Video size",
           "Size of the video when downstream leaves it open, WIDTHxHEIGHT (empty: the frame's)", "", flags));
+  g_object_class_install_property(
+      gobject, kPropScale,
+      g_param_spec_enum("scale", "Scaling", "How the frame is scaled to a video of another size", scaleType(),
+                        int(ScaleFilter::Nearest), flags));
   g_object_class_install_property(
       gobject, kPropFit,
       g_param_spec_enum("fit", "Fit", "How the frame fills a video of another size", fitType(),

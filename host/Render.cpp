@@ -155,7 +155,18 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
       frames >= 0 && available >= 0 ? std::min(frames, available) : std::max(frames, available);
   const bool framesKnown = !o.replay.empty() || (frames >= 0 && available >= 0 && frames <= available);
 
-  std::unique_ptr<FrameSink> sink = makeSink(o.output, AudioSpan{}, error);
+  // The music of the frames drawn, streamed to the sink by the analysis
+  // (silence past the end of the sound). Declared before the sink, which
+  // reads it, and the feed, which writes it.
+  std::unique_ptr<SampleQueue> music;
+  if (stream) music = std::make_unique<SampleQueue>(sampleRate, 2 * sampleRate);
+  SinkOptions sinkOptions;
+  sinkOptions.videoWidth = o.videoWidth;
+  sinkOptions.videoHeight = o.videoHeight;
+  sinkOptions.fit = o.fit;
+  sinkOptions.scale = o.scale;
+  sinkOptions.audio = music.get();
+  std::unique_ptr<FrameSink> sink = makeSink(o.output, sinkOptions, error);
   if (!sink) return false;
   if (!o.sheet.empty()) {
     // Fail before drawing when the sheet cannot be written.
@@ -183,6 +194,7 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
     fo.start = o.start;
     fo.fps = fps;
     fo.frames = frames;
+    fo.audio = music.get();
     analysis = std::make_unique<AnalysisFeed>(*stream, fo);
     analysis->start();
     feed = analysis.get();
@@ -259,7 +271,10 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
   if (!o.sheet.empty()) {
     std::string title;
     for (const FilterInfo* f : o.filters) title += (title.empty() ? "" : " + ") + f->name;
-    if (!writePng(o.sheet, makeSheet(sheet.tiles(), 3, 2, title), &why)) return fail(why);
+    int32 tileW = 0, tileH = 0;
+    sheetTileSize(o.videoWidth > 0 ? o.videoWidth : g.width, o.videoHeight > 0 ? o.videoHeight : g.height,
+                  &tileW, &tileH);
+    if (!writePng(o.sheet, makeSheet(sheet.tiles(), 3, tileW, tileH, o.fit, title), &why)) return fail(why);
   }
   if (!sink->finish(&why) || (!o.record.empty() && !recorder.finish(&why))) {
     if (!o.sheet.empty()) std::remove(o.sheet.c_str());

@@ -7,6 +7,7 @@
 #include "engine/FrameEngine.h"
 #include "engine/SoundSource.h"
 #include "output/Image.h"
+#include "output/Scaler.h"
 
 #include <functional>
 #include <memory>
@@ -34,10 +35,15 @@ struct RenderOptions {
   double seconds = -1;               // negative: to the end
   std::optional<float> persistence;  // overrides the first filter's hostFactor
   std::string output = "null";
-  std::string sheet;      // contact-sheet PNG, or empty
-  std::string record;     // analysis stream to write, or empty
-  std::string replay;     // analysis stream to draw from instead of sound
-  SoundOpener sound;      // the music, unless replaying
+  // The output's picture: its size (0: the frame's) and how the frame fits
+  // it; the contact sheet's tiles take the same shape.
+  int videoWidth = 0, videoHeight = 0;
+  Fit fit = Fit::Contain;
+  ScaleFilter scale = ScaleFilter::Nearest;
+  std::string sheet;   // contact-sheet PNG, or empty
+  std::string record;  // analysis stream to write, or empty
+  std::string replay;  // analysis stream to draw from instead of sound
+  SoundOpener sound;   // the music, unless replaying
   bool progress = false;  // a progress bar on stderr
   // Seconds to wait after prepare before the first frame, for filters whose
   // loader threads fill pictures in (Tessary, Img Radezu).

@@ -30,16 +30,20 @@ int failWith(const std::string& why) {
   return 1;
 }
 
-bool parseSize(const std::string& text, tw::FrameGeometry* g, std::string* error) {
+bool parseSize(const std::string& text, int* width, int* height, const std::string& option,
+               const char* example, std::string* error) {
   int w = 0, h = 0;
   char x = 0, rest = 0;
   if (std::sscanf(text.c_str(), "%d%c%d%c", &w, &x, &h, &rest) != 3 || (x != 'x' && x != 'X') || w < 8 ||
       h < 8 || w > 7680 || h > 4320) {
-    *error = "--size '" + text + "' is not WIDTHxHEIGHT between 8x8 and 7680x4320 (e.g. 640x480)";
+    *error = option + " '" + text + "' is not WIDTHxHEIGHT between 8x8 and 7680x4320 (e.g. " + example + ")";
     return false;
   }
-  g->width = w, g->height = h;
+  *width = w, *height = h;
   return true;
+}
+bool parseSize(const std::string& text, tw::FrameGeometry* g, std::string* error) {
+  return parseSize(text, &g->width, &g->height, "--size", "640x480", error);
 }
 
 // Standard output for the host's own data (a listing, a report, a stream):
@@ -137,6 +141,15 @@ int main(int argc, char** argv) {
   renderCmd->add_option("--fps", fps, "video frames per second")->check(CLI::Range(1.0, 240.0));
   renderCmd->add_option("--size", sizeText, "frame size WIDTHxHEIGHT");
   renderCmd->add_option("--mode", mode, "pixel mode: 8 (indexed) or 32")->check(CLI::IsMember({8, 32}));
+  std::string videoSize, fit = "contain", scale = "nearest";
+  renderCmd->add_option(
+      "--video-size", videoSize,
+      "size of the video or pictures WIDTHxHEIGHT, the frame scaled into it (default: --size)");
+  renderCmd
+      ->add_option("--fit", fit, "how the frame fills --video-size: contain (bars), cover (crop) or stretch")
+      ->check(CLI::IsMember({"contain", "cover", "stretch"}));
+  renderCmd->add_option("--scale", scale, "scaling: nearest (crisp pixels) or smooth")
+      ->check(CLI::IsMember({"nearest", "smooth"}));
   renderCmd
       ->add_option("--persistence", persistence, "share of the previous frame kept (overrides hostFactor)")
       ->check(CLI::Range(0.0, 1.0));
@@ -234,6 +247,11 @@ int main(int argc, char** argv) {
     std::string why;
     if (!parseSize(sizeText, &o.geometry, &why)) return failWith(why);
     o.geometry.pixelMode = mode == 32 ? 2 : 1;
+    if (!videoSize.empty() &&
+        !parseSize(videoSize, &o.videoWidth, &o.videoHeight, "--video-size", "1920x1080", &why))
+      return failWith(why);
+    o.fit = fit == "cover" ? tw::Fit::Cover : fit == "stretch" ? tw::Fit::Stretch : tw::Fit::Contain;
+    o.scale = scale == "smooth" ? tw::ScaleFilter::Smooth : tw::ScaleFilter::Nearest;
     o.fps = fps;
     o.start = start;
     o.seconds = seconds;

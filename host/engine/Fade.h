@@ -16,20 +16,18 @@ class Fade {
  public:
   // factor is clamped to 0 … 1.
   Fade(float factor, const rgb_color* palette);
-  float factor() const { return factor_; }
   // Index that colour index i fades to. Every chain of fades ends at index 0:
   // a colour only ever fades to a strictly darker one.
   uint8 index(uint8 i) const { return table8_[i]; }
-  // Fades the frame in place (the pixels the geometry covers).
+  // Fades the frame in place (the pixels the geometry covers). 32-bit
+  // channels become uint8(float(v) × factor), exactly; black stays black and
+  // costs next to nothing.
   void apply(Frame& frame) const;
 
  private:
   float factor_;
   std::array<uint8, 256> table8_{};
   std::array<uint8, 256> channel_{};  // 32-bit mode: per channel value
-  // The same as channel_ as (value × multiplier) >> 16, 16 values at a
-  // time; 0 when no multiplier gives every entry of the table exactly.
-  uint16 multiplier_ = 0;
 };
 
 }  // namespace tw

@@ -35,99 +35,12 @@ void frameToRgb(const Frame& frame, const uint32* palette32, RgbImage* out) {
   }
 }
 
-namespace {
-
-// BT.601 in 16-bit fixed point: rows Y, U, V; columns R, G, B.
-struct YuvCoefficients {
-  int32 m[3][3];
-  int32 yOffset;
-};
-constexpr YuvCoefficients kFullRange = {
-    {{19595, 38470, 7471}, {-11059, -21709, 32768}, {32768, -27439, -5329}}, 0};
-constexpr YuvCoefficients kVideoRange = {
-    {{16829, 33039, 6416}, {-9714, -19071, 28784}, {28784, -24103, -4681}}, 16};
-
-uint8 toByte(int32 v) { return uint8(std::clamp(v, 0, 255)); }
-
-}  // namespace
-
-void frameToYuv420(const Frame& frame, const uint32* palette32, YuvRange range, std::vector<uint8>* out) {
-  const YuvCoefficients& k = range == YuvRange::Full ? kFullRange : kVideoRange;
-  const FrameGeometry& g = frame.geometry();
-  const int32 w = g.width, h = g.height, cw = (w + 1) / 2, ch = (h + 1) / 2;
-  out->resize(size_t(w) * size_t(h) + 2 * size_t(cw) * size_t(ch));
-  uint8* Y = out->data();
-  uint8* U = Y + size_t(w) * size_t(h);
-  uint8* V = U + size_t(cw) * size_t(ch);
-  const size_t rowBytes = size_t(g.rowBytes());
-  // A pixel's weighted Y, U and V sums before rounding; for indexed frames
-  // once per palette entry.
-  struct Parts {
-    int32 y, u, v;
-  };
-  auto partsOf = [&k](uint32 c) {
-    const int32 r = int32(c >> 16 & 255), gr = int32(c >> 8 & 255), b = int32(c & 255);
-    return Parts{k.m[0][0] * r + k.m[0][1] * gr + k.m[0][2] * b,
-                 k.m[1][0] * r + k.m[1][1] * gr + k.m[1][2] * b,
-                 k.m[2][0] * r + k.m[2][1] * gr + k.m[2][2] * b};
-  };
-  auto luma = [&k](const Parts& p) { return toByte(k.yOffset + ((p.y + 32768) >> 16)); };
-  // The mean of a block of 2^shift pixels, rounded to the nearest step.
-  auto chroma = [](int32 sum, int shift) { return toByte(128 + ((sum + (1 << (shift - 1))) >> shift)); };
-
-  auto convert = [&](auto pixel) {
-    for (int32 y = 0; y < h; ++y) {
-      const uint8* row = frame.pixels() + size_t(y) * rowBytes;
-      uint8* dst = Y + size_t(y) * size_t(w);
-      for (int32 x = 0; x < w; ++x) dst[x] = luma(pixel(row, x));
-    }
-    for (int32 y = 0; y < ch; ++y) {
-      const uint8* row0 = frame.pixels() + size_t(2 * y) * rowBytes;
-      const bool pair = 2 * y + 1 < h;
-      const uint8* row1 = pair ? row0 + rowBytes : row0;
-      for (int32 x = 0; x < cw; ++x) {
-        const bool two = 2 * x + 1 < w;
-        const int32 x1 = two ? 2 * x + 1 : 2 * x;
-        const Parts a = pixel(row0, 2 * x), b = pixel(row0, x1), c = pixel(row1, 2 * x), d = pixel(row1, x1);
-        // Missing pixels of an edge block repeat its others, so the sum
-        // of four always is four times the mean.
-        const int32 u = a.u + b.u + c.u + d.u, v = a.v + b.v + c.v + d.v;
-        U[size_t(y) * size_t(cw) + size_t(x)] = chroma(u, 18);
-        V[size_t(y) * size_t(cw) + size_t(x)] = chroma(v, 18);
-      }
-    }
-  };
-  if (g.pixelMode == 2) {
-    convert([&](const uint8* row, int32 x) {
-      uint32 c;
-      std::memcpy(&c, row + size_t(x) * 4, 4);
-      return partsOf(c);
-    });
-  } else {
-    // Indexed: every value comes from per-entry tables.
-    uint8 yOf[256];
-    int32 uOf[256], vOf[256];
-    for (int i = 0; i < 256; ++i) {
-      const Parts p = partsOf(palette32[i]);
-      yOf[i] = luma(p), uOf[i] = p.u, vOf[i] = p.v;
-    }
-    for (int32 y = 0; y < h; ++y) {
-      const uint8* row = frame.pixels() + size_t(y) * rowBytes;
-      uint8* dst = Y + size_t(y) * size_t(w);
-      for (int32 x = 0; x < w; ++x) dst[x] = yOf[row[x]];
-    }
-    for (int32 y = 0; y < ch; ++y) {
-      const uint8* row0 = frame.pixels() + size_t(2 * y) * rowBytes;
-      const uint8* row1 = 2 * y + 1 < h ? row0 + rowBytes : row0;
-      uint8* du = U + size_t(y) * size_t(cw);
-      uint8* dv = V + size_t(y) * size_t(cw);
-      for (int32 x = 0; x < cw; ++x) {
-        const int32 x0 = 2 * x, x1 = 2 * x + 1 < w ? 2 * x + 1 : 2 * x;
-        const uint8 a = row0[x0], b = row0[x1], c = row1[x0], d = row1[x1];
-        du[x] = chroma(uOf[a] + uOf[b] + uOf[c] + uOf[d], 18);
-        dv[x] = chroma(vOf[a] + vOf[b] + vOf[c] + vOf[d], 18);
-      }
-    }
+void xrgbToRgb(const uint8* pixels, int32 width, int32 height, size_t rowBytes, RgbImage* out) {
+  if (out->width != width || out->height != height) *out = RgbImage(width, height);
+  for (int32 y = 0; y < height; ++y) {
+    const uint8* src = pixels + size_t(y) * rowBytes;
+    uint8* dst = out->at(0, y);
+    for (int32 x = 0; x < width; ++x, src += 4, dst += 3) dst[0] = src[2], dst[1] = src[1], dst[2] = src[0];
   }
 }
 
@@ -250,41 +163,58 @@ long litPixels(const RgbImage& image) {
   return lit;
 }
 
-RgbImage makeSheet(const std::vector<SheetTile>& tiles, int columns, int shrink, const std::string& title) {
+void sheetTileSize(int32 width, int32 height, int32* tileWidth, int32* tileHeight) {
+  const int32 shrink = std::max(2, (width + 319) / 320);
+  *tileWidth = std::max(1, width / shrink);
+  *tileHeight = std::max(1, height / shrink);
+}
+
+RgbImage makeSheet(const std::vector<SheetTile>& tiles, int columns, int tileW, int tileH, Fit fit,
+                   const std::string& title) {
   const int pad = 8, labelH = kGlyphHeight * 2 + 8, titleH = title.empty() ? 0 : kGlyphHeight * 2 + 12;
-  int tileW = 0, tileH = 0;
-  for (const SheetTile& t : tiles) {
-    tileW = std::max(tileW, t.picture.width / shrink);
-    tileH = std::max(tileH, t.picture.height / shrink);
-  }
+  tileW = std::max(1, tileW), tileH = std::max(1, tileH);
   columns = std::max(1, std::min(columns, int(tiles.size())));
   const int rows = (int(tiles.size()) + columns - 1) / columns;
   RgbImage sheet(pad + columns * (tileW + pad), titleH + pad + rows * (tileH + labelH + pad));
   sheet.fillRect(0, 0, sheet.width, sheet.height, 0x202428);
   if (!title.empty()) drawText(sheet, pad, pad, title, 0xFFFFFF, 2);
+  std::vector<uint32> source;
+  XrgbImage tile;
+  RgbImage rgb;
   for (size_t i = 0; i < tiles.size(); ++i) {
     const SheetTile& t = tiles[i];
     const int ox = pad + int(i % size_t(columns)) * (tileW + pad);
     const int oy = titleH + pad + int(i / size_t(columns)) * (tileH + labelH + pad);
-    // Each tile pixel is the mean of its shrink × shrink block.
-    const int w = t.picture.width / shrink, h = t.picture.height / shrink;
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) {
-        int sum[3] = {0, 0, 0};
-        for (int dy = 0; dy < shrink; ++dy)
-          for (int dx = 0; dx < shrink; ++dx) {
-            const uint8* p = t.picture.at(x * shrink + dx, y * shrink + dy);
-            for (int k = 0; k < 3; ++k) sum[k] += p[k];
-          }
-        uint8* d = sheet.at(ox + x, oy + y);
-        for (int k = 0; k < 3; ++k) d[k] = uint8(sum[k] / (shrink * shrink));
+    if (t.picture.width > 0 && t.picture.height > 0) {
+      source.resize(size_t(t.picture.width) * size_t(t.picture.height));
+      for (size_t k = 0; k < source.size(); ++k) {
+        const uint8* p = &t.picture.rgb[k * 3];
+        source[k] = uint32(p[0]) << 16 | uint32(p[1]) << 8 | p[2];
       }
+      const FrameGeometry g{t.picture.width, t.picture.height, 2, t.picture.width * 4};
+      Scaler scaler(g, tileW, tileH, fit, ScaleFilter::Smooth);
+      tile = XrgbImage(tileW, tileH);
+      scaler.scale(reinterpret_cast<const uint8*>(source.data()), size_t(g.bytesPerRow), nullptr,
+                   tile.bytes(), tile.rowBytes());
+      xrgbToRgb(tile.bytes(), tileW, tileH, tile.rowBytes(), &rgb);
+      for (int y = 0; y < tileH; ++y) std::memcpy(sheet.at(ox, oy + y), rgb.at(0, y), size_t(tileW) * 3);
+    }
     std::string label = t.label;
     const int maxChars = std::max(1, tileW / 12);
     if (int(label.size()) > maxChars) label = label.substr(0, size_t(maxChars));
-    drawText(sheet, ox, oy + h + 4, label, 0xF0F0F0, 2);
+    drawText(sheet, ox, oy + tileH + 4, label, 0xF0F0F0, 2);
   }
   return sheet;
+}
+
+RgbImage makeSheet(const std::vector<SheetTile>& tiles, int columns, int shrink, const std::string& title) {
+  shrink = std::max(1, shrink);
+  int tileW = 1, tileH = 1;
+  for (const SheetTile& t : tiles) {
+    tileW = std::max(tileW, t.picture.width / shrink);
+    tileH = std::max(tileH, t.picture.height / shrink);
+  }
+  return makeSheet(tiles, columns, tileW, tileH, Fit::Contain, title);
 }
 
 }  // namespace tw

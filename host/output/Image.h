@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/Frame.h"
+#include "output/Scaler.h"
 
 #include <string>
 #include <vector>
@@ -24,12 +25,8 @@ struct RgbImage {
 // The frame's pixels as RGB: 8-bit frames through palette32, 32-bit frames as
 // they are (0x00RRGGBB).
 void frameToRgb(const Frame& frame, const uint32* palette32, RgbImage* out);
-// The frame as planar YUV 4:2:0 (Y, then U, then V; chroma planes of
-// ceil(w/2) × ceil(h/2), each the mean of its 2 × 2 block), BT.601: full
-// range (Y 0…255, for YUV4MPEG2 "C420jpeg") or the video range (Y 16…235,
-// chroma 16…240, what H.264 and VP9 players expect of yuv420p).
-enum class YuvRange { Full, Video };
-void frameToYuv420(const Frame& frame, const uint32* palette32, YuvRange range, std::vector<uint8>* out);
+// An XRGB picture (0x00RRGGBB per pixel, rows `rowBytes` apart) as RGB.
+void xrgbToRgb(const uint8* pixels, int32 width, int32 height, size_t rowBytes, RgbImage* out);
 
 // Writes a PNG file beside the target and renames it into place, so that a
 // failure leaves no half-written file. False with a reason.
@@ -42,14 +39,21 @@ int drawText(RgbImage& image, int x, int y, const std::string& text, uint32 rgb,
 int textWidth(const std::string& text, int scale = 1);
 constexpr int kGlyphHeight = 7;
 
-// A contact sheet: tiles of the frames, shrunk by `shrink`, `columns` to a
-// row, each with its label under it.
+// A contact sheet: the pictures as tiles, `columns` to a row, each with its
+// label under it, under an optional title. Each picture is scaled (smooth,
+// with `fit`) into tileWidth × tileHeight.
 struct SheetTile {
   RgbImage picture;
   std::string label;
 };
+RgbImage makeSheet(const std::vector<SheetTile>& tiles, int columns, int tileWidth, int tileHeight, Fit fit,
+                   const std::string& title);
+// Tiles of the largest picture's size divided by `shrink`.
+RgbImage makeSheet(const std::vector<SheetTile>& tiles, int columns, int shrink, const std::string& title);
+// The tile size for pictures shown at width × height: half of it, and less
+// for big outputs, so that a tile is at most about 320 pixels wide.
+void sheetTileSize(int32 width, int32 height, int32* tileWidth, int32* tileHeight);
 // Pixels that are not black.
 long litPixels(const RgbImage& image);
-RgbImage makeSheet(const std::vector<SheetTile>& tiles, int columns, int shrink, const std::string& title);
 
 }  // namespace tw

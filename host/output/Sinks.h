@@ -1,11 +1,13 @@
 // Where rendered frames go: nothing, numbered PNG files, a video file through
 // the ffmpeg program (with the music muxed in), or a YUV4MPEG2 stream. Every
-// sink writes beside its target and moves the result into place in finish(),
-// so a render that fails leaves nothing half-written.
+// sink but the null one scales the frame to the output size first (Scaler).
+// Files are written beside their target and moved into place in finish(), so
+// a render that fails leaves nothing half-written.
 #pragma once
 
 #include "engine/Frame.h"
-#include "engine/Sound.h"
+#include "engine/SampleQueue.h"
+#include "output/Scaler.h"
 
 #include <cstdio>
 #include <memory>
@@ -17,6 +19,7 @@ class FrameSink {
  public:
   virtual ~FrameSink() = default;
   virtual bool begin(const FrameGeometry& g, double fps, std::string* error) = 0;
+  // Every frame has the geometry given to begin().
   virtual bool write(const Frame& frame, const uint32* palette32, std::string* error) = 0;
   // Completes the output; false (and nothing left behind) on failure.
   virtual bool finish(std::string* error) = 0;
@@ -26,17 +29,28 @@ class FrameSink {
   virtual std::string describe() const = 0;
 };
 
-// The music for a video: samples [first, first + count) of `sound`.
-struct AudioSpan {
-  const Sound* sound = nullptr;
-  int64_t first = 0;
-  int64_t count = 0;
+struct SinkOptions {
+  int videoWidth = 0, videoHeight = 0;  // 0: the frame's size
+  Fit fit = Fit::Contain;
+  ScaleFilter scale = ScaleFilter::Nearest;
+  // The music for a video file, streamed: the sink reads it on a thread of
+  // its own until the queue is closed (finish() waits for that). Sinks that
+  // write no sound cancel the queue in begin(), so that its writer stops.
+  // The queue must outlive the sink. Null: no sound.
+  SampleQueue* audio = nullptr;
 };
 
 // Picks the sink for `-o`: "null", "-" (YUV4MPEG2 on stdout), a name with
 // .mp4, .mkv or .webm, or a PNG pattern with one %d-style field ("%05d").
 // Null with a reason for anything else.
-std::unique_ptr<FrameSink> makeSink(const std::string& target, const AudioSpan& audio, std::string* error);
+//
+// Video files: ffmpeg (TIDEWAVE_FFMPEG names another program) gets raw
+// yuv420p on its standard input and, with audio, raw s16le stereo at the
+// queue's rate on fd 3. Encoders need even sizes: an odd width or height
+// gets one black column or row (right, bottom). Writes to ffmpeg are checked;
+// the program ignores SIGPIPE (a process that does not dies with ffmpeg).
+std::unique_ptr<FrameSink> makeSink(const std::string& target, const SinkOptions& options,
+                                    std::string* error);
 
 // The file name of frame `index` of a PNG pattern; false when the pattern has
 // no single %d field (an optional zero flag and width allowed).

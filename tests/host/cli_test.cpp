@@ -1,7 +1,7 @@
 // The tidewave program as a user runs it: the lifecycle it drives (seen
 // through the probe add-on), its outputs, and its errors.
-#include "output/Image.h"
 #include "RunTidewave.h"
+#include "output/Image.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +17,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+std::string capture(const std::string& command);
 
 using tw::test::kProbe;
 using tw::test::Result;
@@ -99,6 +101,19 @@ TEST(Cli, ListShowsDescriptorAndParameters) {
   EXPECT_NE(r.out.find("BEOS:TYPE"), std::string::npos);
 }
 
+TEST(Cli, ListingOnStdoutStaysCleanWhenAddOnsPrint) {
+  const std::string cmd =
+      "TW_PROBE_CHATTER=1 " + std::string(TW_TIDEWAVE) + " " + kProbe + " list 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string out;
+  char buf[4096];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  ASSERT_EQ(pclose(p), 0);
+  EXPECT_NE(out.find("\"TestProbe\""), std::string::npos) << out;
+  EXPECT_EQ(out.find("probe: loaded"), std::string::npos) << out;
+}
+
 TEST(Cli, NotAnAddonIsReportedAndTheRestLoad) {
   const fs::path dir = scratch() / "mixed";
   fs::create_directories(dir);
@@ -122,6 +137,10 @@ TEST(Cli, Errors) {
       {kProbe + " render --filter TestProbe /no/such.flac", "", "does not exist"},
       {kProbe + " render --filter TestProbe " + (dir / "noise.wav").string(), "", "cannot decode"},
       {kProbe + " render --filter TestProbe --size 12by4", "", "--size"},
+      {kProbe + " render --filter TestProbe --video-size 1920", "",
+       "--video-size '1920' is not WIDTHxHEIGHT"},
+      {kProbe + " render --filter TestProbe --fit squash", "", "--fit"},
+      {kProbe + " render --filter TestProbe --scale bicubic", "", "--scale"},
       {kProbe + " render --filter TestProbe --fps 0", "", "fps"},
       {kProbe + " render --filter TestProbe -o out.avi", "", "unknown output"},
       {kProbe + " render --filter TestProbe --seconds 0.1 -o /proc/nope/%05d.png", "", "cannot"},
@@ -177,6 +196,23 @@ TEST(Cli, PngFramesSheetAndReplay) {
   EXPECT_FALSE(fs::exists(dir / "b/005.png"));
 }
 
+// Longer than ffmpeg would read of one input before the other if left to
+// probe them: the music comes only as far ahead of the pictures as the
+// analysis runs, so a video of a few seconds once waited for ever.
+TEST(Cli, VideoCarriesItsMusicWholeWhateverItsLength) {
+  const fs::path dir = scratch() / "long-video";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const fs::path out = dir / "v.mp4";
+  const Result r = tidewave("render --filter Ziduv --size 160x120 --seconds 8 --fps 30 -o " + out.string());
+  ASSERT_EQ(r.rc, 0) << r.out;
+  const std::string durations =
+      capture("ffprobe -v error -show_entries stream=codec_type,duration -of csv=p=0 " + out.string());
+  EXPECT_NE(durations.find("video,8.0"), std::string::npos) << durations;
+  EXPECT_NE(durations.find("audio,8.0"), std::string::npos) << durations;
+  fs::remove_all(dir);
+}
+
 TEST(Cli, FailedVideoLeavesNothing) {
   const fs::path dir = scratch() / "video";
   fs::remove_all(dir);
@@ -192,6 +228,78 @@ TEST(Cli, FailedVideoLeavesNothing) {
   int left = 0;
   for (const auto& e : fs::directory_iterator(dir)) left += e.path().filename() != "ffmpeg";
   EXPECT_EQ(left, 0);
+}
+
+}  // namespace
+
+namespace {
+
+std::string capture(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return out;
+  char buf[65536];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+TEST(Cli, HdVideoOfA640x480FrameFillsTheHeight) {
+  const fs::path video = scratch() / "hd.mp4";
+  fs::remove(video);
+  // The probe fills its frame with yellow: a 640x480 picture contained in
+  // 1920x1080 is 1440x1080 from column 240.
+  const Result r =
+      tidewave(kProbe + " render --filter TestProbe --seconds 0.1 --fps 30 --video-size 1920x1080 -o " +
+                   video.string(),
+               "TW_PROBE_FILL=1");
+  ASSERT_EQ(r.rc, 0) << r.out;
+  EXPECT_EQ(capture("ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 " +
+                    video.string()),
+            "1920,1080\n");
+  const std::string y =
+      capture("ffmpeg -v error -i " + video.string() + " -frames:v 1 -f rawvideo -pix_fmt gray -");
+  ASSERT_EQ(y.size(), size_t(1920 * 1080));
+  auto lit = [&](int x, int row) { return uint8(y[size_t(row) * 1920 + size_t(x)]) > 100; };
+  for (int row = 0; row < 1080; ++row) {
+    ASSERT_TRUE(lit(960, row)) << "row " << row;
+    ASSERT_TRUE(lit(243, row) && lit(1676, row)) << "row " << row;
+    ASSERT_FALSE(lit(236, row) || lit(1683, row)) << "row " << row;
+  }
+}
+
+TEST(Cli, VideoSizeForStreamsPicturesAndSheets) {
+  const fs::path dir = scratch() / "sizes";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  // YUV4MPEG2 at an odd size, stretched.
+  const std::string y4m = capture(std::string(TW_TIDEWAVE) + " " + kProbe +
+                                  " render --filter testprobe --fps 30 --seconds 0.1 --video-size 321x201 "
+                                  "--fit stretch -o - 2>/dev/null");
+  const std::string header = "YUV4MPEG2 W321 H201 F30:1 Ip A1:1 C420jpeg\n";
+  EXPECT_EQ(y4m.compare(0, header.size(), header), 0) << y4m.substr(0, 60);
+  EXPECT_EQ(y4m.size(), header.size() + 3 * (6 + 321 * 201 + 2 * 161 * 101));
+  // PNG frames covered: the yellow fills every pixel; the sheet's tiles
+  // take the video's shape, 320 x 180 for HD.
+  Result r = tidewave(kProbe +
+                          " render --filter TestProbe --fps 30 --seconds 0.1 --video-size 100x50 --fit cover "
+                          "--scale smooth -o " +
+                          (dir / "%03d.png").string(),
+                      "TW_PROBE_FILL=1");
+  ASSERT_EQ(r.rc, 0) << r.out;
+  tw::RgbImage img;
+  std::string why;
+  ASSERT_TRUE(tw::readPng((dir / "002.png").string(), &img, &why)) << why;
+  ASSERT_EQ(img.width, 100);
+  ASSERT_EQ(img.height, 50);
+  for (const auto& [x, yy] : {std::pair{0, 0}, std::pair{99, 49}, std::pair{50, 25}})
+    EXPECT_EQ(img.at(x, yy)[0] << 16 | img.at(x, yy)[1] << 8 | img.at(x, yy)[2], 0xDFDF00) << x << "," << yy;
+  r = tidewave(kProbe +
+               " render --filter TestProbe --fps 30 --seconds 0.2 --video-size 1920x1080 -o null --sheet " +
+               (dir / "sheet.png").string());
+  ASSERT_EQ(r.rc, 0) << r.out;
+  ASSERT_TRUE(tw::readPng((dir / "sheet.png").string(), &img, &why)) << why;
+  EXPECT_EQ(img.width, 8 + 3 * (320 + 8));
 }
 
 }  // namespace

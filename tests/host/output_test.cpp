@@ -1,7 +1,8 @@
 // PNG files, contact sheets, frame names and the record format, read back.
-#include "output/Image.h"
 #include "engine/Recording.h"
+#include "output/Image.h"
 #include "output/Sinks.h"
+#include "output/Yuv.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 namespace tw {
 namespace {
@@ -93,6 +95,46 @@ TEST(Yuv, PlanesOfAnOddFrameInBothRangesAndModes) {
         EXPECT_NEAR(planes[9 + b], blocks[b].u, 1) << "U " << b;
         EXPECT_NEAR(planes[13 + b], blocks[b].v, 1) << "V " << b;
       }
+    }
+  }
+}
+
+TEST(Yuv, EveryPixelFollowsTheFixedPointArithmeticAtEverySize) {
+  // The BT.601 arithmetic in 16-bit fixed point, per pixel and per 2 x 2
+  // block sum, spelled out; random pictures at sizes that leave the
+  // eight-at-a-time paths remainders of every kind.
+  const int k[2][3][3] = {{{19595, 38470, 7471}, {-11059, -21709, 32768}, {32768, -27439, -5329}},
+                          {{16829, 33039, 6416}, {-9714, -19071, 28784}, {28784, -24103, -4681}}};
+  std::mt19937 rng(2);
+  for (const auto& [w, h] :
+       {std::pair{1, 1}, {7, 3}, {15, 2}, {16, 16}, {17, 5}, {33, 9}, {47, 4}, {64, 3}}) {
+    const size_t stride = size_t(w) * 4 + 8;
+    std::vector<uint8> pixels(stride * size_t(h));
+    for (uint8& b : pixels) b = uint8(rng());
+    for (int range = 0; range < 2; ++range) {
+      std::vector<uint8> out(yuv420Bytes(w, h));
+      xrgbToYuv420(pixels.data(), w, h, stride, range ? YuvRange::Video : YuvRange::Full, out.data());
+      auto channel = [&](int x, int y, int c) {
+        return int(pixels[size_t(y) * stride + size_t(x) * 4 + size_t(2 - c)]);
+      };
+      const int off = range ? 16 : 0, cw = (w + 1) / 2, ch = (h + 1) / 2;
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          const int s = k[range][0][0] * channel(x, y, 0) + k[range][0][1] * channel(x, y, 1) +
+                        k[range][0][2] * channel(x, y, 2);
+          ASSERT_EQ(out[size_t(y * w + x)], std::clamp(off + ((s + 32768) >> 16), 0, 255)) << w << "x" << h;
+        }
+      for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x)
+          for (int plane = 1; plane <= 2; ++plane) {
+            int s = 0;
+            for (const int yy : {2 * y, std::min(2 * y + 1, h - 1)})
+              for (const int xx : {2 * x, std::min(2 * x + 1, w - 1)})
+                for (int c = 0; c < 3; ++c) s += k[range][plane][c] * channel(xx, yy, c);
+            const size_t at = size_t(w * h + (plane - 1) * cw * ch + y * cw + x);
+            ASSERT_EQ(out[at], std::clamp(128 + ((s + (1 << 17)) >> 18), 0, 255))
+                << w << "x" << h << " plane " << plane << " at " << x << "," << y;
+          }
     }
   }
 }

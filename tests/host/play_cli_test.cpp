@@ -1,7 +1,9 @@
 // `tidewave play` as a user runs it, headless: SDL's dummy display and no
 // sound server, so the pictures follow the wall clock.
 #include <gtest/gtest.h>
+#include "Harness.h"
 #include "RunTidewave.h"
+#include "output/Image.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,6 +89,37 @@ TEST(PlayCli, Errors) {
     EXPECT_EQ(r.rc, 1) << r.out;
     EXPECT_NE(r.out.find("no display"), std::string::npos) << r.out;
   }
+}
+
+// The same input and options give the same frames from both front-ends: the
+// window's last picture under the frame clock is render's last frame.
+TEST(PlayCli, TheFrameClockDrawsWhatRenderDraws) {
+  const fs::path dir = fs::temp_directory_path() / ("tw-play-same-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const struct {
+    std::string filter;
+    int mode;
+  } cases[] = {{"FFT Scope", 8}, {"Vidivi Vadu", 32}, {"TideTorus", 8}};
+  for (const auto& c : cases) {
+    const std::string common = "--add-ons " + tw::test::addonDir() + " --filter \"" + c.filter +
+                               "\" --mode " + std::to_string(c.mode) +
+                               " --start 4.5 --seconds 0.5 --fps 30 --size 320x240";
+    const fs::path shot = dir / "shot.png";
+    const Result p = tidewave("play " + common + " --frame-clock --screenshot " + shot.string(), kHeadless);
+    ASSERT_EQ(p.rc, 0) << p.out;
+    EXPECT_NE(p.out.find("15 frames"), std::string::npos) << p.out;
+    const Result r = tidewave("render " + common + " --pace fast -o " + (dir / "%03d.png").string());
+    ASSERT_EQ(r.rc, 0) << r.out;
+    tw::RgbImage a, b;
+    std::string why;
+    ASSERT_TRUE(tw::readPng(shot.string(), &a, &why)) << why;
+    ASSERT_TRUE(tw::readPng((dir / "014.png").string(), &b, &why)) << why;
+    EXPECT_EQ(a.width, 320);
+    EXPECT_EQ(a.height, 240);
+    EXPECT_TRUE(a.rgb == b.rgb) << c.filter;
+    EXPECT_GT(tw::litPixels(b), 100) << c.filter;
+  }
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -51,6 +51,11 @@ class CProbeFilter : public CFilter {
     return true;
   }
   void processFrame8(SFrameInfo& f) override {
+    // TW_PROBE_FILL set: the whole frame in colour 250, so that a test sees
+    // where the picture lands in a scaled output.
+    if (std::getenv("TW_PROBE_FILL") != nullptr)
+      for (int32 y = 0; y < height; ++y)
+        for (int32 x = 0; x < width; ++x) static_cast<uint8*>(f.bits)[y * bytesPerRow + x] = 250;
     // One pixel per frame, at the frame counter's column.
     static_cast<uint8*>(f.bits)[f.frameCount % width] = 250;
     note(frame == &f ? "frame" : "frame-without-record", this);
