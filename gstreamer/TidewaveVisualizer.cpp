@@ -50,7 +50,6 @@ struct Settings {
 // What the streaming thread owns (and the state changes, while it is
 // stopped).
 struct Stream {
-  ClassData data{};
   std::unique_ptr<AddonFile> addon;
   FilterInfo info;
   FrameEngine engine;
@@ -234,8 +233,10 @@ void releasePool(Stream& st) {
   st.pool = nullptr;
 }
 
-// A pool of our own, whatever downstream offers: sinks' own pools (PipeWire's)
-// have crashed visualisers that wrote into them.
+// A pool of our own and system memory, whatever downstream offers: sinks'
+// own pools (PipeWire's) have crashed visualisers that wrote into them.
+// Downstream's minimum of buffers in flight, alignment and video metadata
+// are kept.
 bool makePool(TwVisualizer* v, GstCaps* caps) {
   Stream& st = *v->stream;
   releasePool(st);
@@ -244,20 +245,21 @@ bool makePool(TwVisualizer* v, GstCaps* caps) {
   guint min = 0;
   if (gst_query_get_n_allocation_pools(query) > 0)
     gst_query_parse_nth_allocation_pool(query, 0, nullptr, nullptr, &min, nullptr);
-  GstAllocator* allocator = nullptr;
   GstAllocationParams params;
   gst_allocation_params_init(&params);
-  if (gst_query_get_n_allocation_params(query) > 0)
-    gst_query_parse_nth_allocation_param(query, 0, &allocator, &params);
+  if (gst_query_get_n_allocation_params(query) > 0) {
+    GstAllocator* theirs = nullptr;
+    gst_query_parse_nth_allocation_param(query, 0, &theirs, &params);
+    if (theirs) gst_object_unref(theirs);
+  }
   const bool meta = gst_query_find_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr);
   gst_query_unref(query);
 
   GstBufferPool* pool = gst_video_buffer_pool_new();
   GstStructure* config = gst_buffer_pool_get_config(pool);
   gst_buffer_pool_config_set_params(config, caps, guint(GST_VIDEO_INFO_SIZE(&st.video)), min, 0);
-  gst_buffer_pool_config_set_allocator(config, allocator, &params);
+  gst_buffer_pool_config_set_allocator(config, nullptr, &params);
   if (meta) gst_buffer_pool_config_add_option(config, GST_BUFFER_POOL_OPTION_VIDEO_META);
-  if (allocator) gst_object_unref(allocator);
   if (!gst_buffer_pool_set_config(pool, config) || !gst_buffer_pool_set_active(pool, TRUE)) {
     gst_object_unref(pool);
     return false;
