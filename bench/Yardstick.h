@@ -45,7 +45,8 @@ void measureAgainst(benchmark::State& state, double yardstickNs, const char* nam
   }
   const auto t1 = std::chrono::steady_clock::now();
   if (n > 0)
-    state.counters[name] = std::chrono::duration<double, std::nano>(t1 - t0).count() / double(n) / yardstickNs;
+    state.counters[name] =
+        std::chrono::duration<double, std::nano>(t1 - t0).count() / double(n) / yardstickNs;
 }
 
 }  // namespace tw::bench

@@ -7,7 +7,11 @@
 #
 # Builds one add-on file, <output dir>/<Deliverable>, that the host loads with
 # dlopen and that also runs as a program showing the add-on's alert. Its
-# resources are attached after linking. The target is addon-<Deliverable>.
+# resources are attached after linking: the platform's (file type, icons,
+# application information) and the host's: the ABI stamp that the entry unit
+# measured with this add-on's compiler, flags and headers, and the FILTERS
+# names in index order, so that a host can check and list the add-on without
+# loading it. The target is addon-<Deliverable>.
 include_guard(GLOBAL)
 
 function(add_addon deliverable)
@@ -63,6 +67,9 @@ function(add_addon deliverable)
   if(A_APP_INFO)
     list(APPEND resource_args --app-info)
   endif()
+  foreach(filter IN LISTS A_FILTERS)
+    list(APPEND resource_args --filter ${filter})
+  endforeach()
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND Tidewave::tw-resources ${resource_args}
     COMMENT "Attaching resources to add-on ${deliverable}"

@@ -10,10 +10,15 @@ install(TARGETS tidewave-platform tidewave-filterkit tw-resources
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/platform/include/platform
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tidewave)
-install(FILES ${CMAKE_SOURCE_DIR}/filterkit/CFilter.h
+# CFilter.h and FilterKit.h are what authors read and include; AddonAbi.h is
+# the stamp that AddonEntry.cpp compiles into every add-on.
+install(FILES ${CMAKE_SOURCE_DIR}/filterkit/CFilter.h ${CMAKE_SOURCE_DIR}/filterkit/FilterKit.h
+  ${CMAKE_SOURCE_DIR}/filterkit/AddonAbi.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tidewave)
 install(FILES ${TW_ADDON_ENTRY_SOURCE}
   DESTINATION ${CMAKE_INSTALL_DATADIR}/tidewave)
+# What the host does with a filter: its commands, scales and fade.
+install(FILES ${CMAKE_SOURCE_DIR}/docs/host.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(TW_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Tidewave)
 install(EXPORT TidewaveTargets NAMESPACE Tidewave:: DESTINATION ${TW_CMAKE_DIR})

@@ -8,6 +8,12 @@
 // the entry hands over to the C library's normal start-up, which runs the
 // static initialisers and then tw_addon_main. When it is loaded with dlopen,
 // the interpreter and the entry are ignored.
+//
+// It also carries the add-on's ABI stamp, measured here, by the add-on's own
+// compiler and flags against the headers the add-on was built with; after
+// linking, tw-resources copies it from its section into the resource
+// "TIDEWAVE:ABI", where the host reads it before loading the file.
+#include "AddonAbi.h"
 #include "CFilter.h"
 
 #ifndef TW_ADDON_NAME
@@ -15,6 +21,8 @@
 #endif
 
 extern "C" {
+
+__attribute__((used, section("tw_abi_stamp"))) const TwAbiStamp tw_abi_stamp = tw_abi_stamp_here();
 
 __attribute__((used, section(".interp"))) const char tw_addon_interp[] = "/lib64/ld-linux-x86-64.so.2";
 

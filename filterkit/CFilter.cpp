@@ -2,8 +2,8 @@
 
 #include <platform/translation.h>
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <utility>

@@ -1,7 +1,61 @@
 // The filter contract: the frame record the host fills for every frame, and
 // CFilter, the base class every filter derives from. The host reads and
 // writes CFilter's data members directly, so their order is part of the
-// contract: host and add-ons are built against this one declaration.
+// contract: host and add-ons are built against this one declaration (the
+// host refuses an add-on stamped with another, see AddonAbi.h).
+//
+// ---- Writing an add-on ----------------------------------------------------
+//
+// An add-on is one file holding one or more filters. Derive a class from
+// CFilter for each filter, override what it needs, and export filterInit:
+//
+//   extern "C" CFilter* filterInit(int32 index) noexcept {
+//     return index == 0 ? new_filter<CMyFilter>() : nullptr;
+//   }
+//
+// Build it with the SDK (examples/sample-addon is a complete one):
+//
+//   find_package(Tidewave 1 REQUIRED)
+//   add_addon(MyAddon SOURCES my_addon.cpp FILTERS "My Filter")
+//
+// add_addon() links the kit, makes the file runnable (it then shows an alert
+// asking to be moved into the add-on directory), and attaches its resources,
+// among them an ABI stamp of the CFilter it was compiled against and the
+// FILTERS names, which must be the names load() gives, in index order.
+//
+// Lifecycle. The host calls, in this order:
+//   1. filterInit(0), (1), … until it returns null; each call with a valid
+//      index gives a new object with the defaults below (640 × 480, 8-bit).
+//   2. Sets baseDir, dataDir and imageDir, then load(): fill the descriptor
+//      (name, author, info, supportedModes, hostFactor, …), declare params,
+//      build what lives until unload. Return false to refuse.
+//   3. Sets width, height, frameBytes, bytesPerRow, pixelMode and the
+//      palettes (unchanged until terminate), then prepare(): reset the
+//      animation, create what a run needs. Return false when it cannot draw.
+//   4. Per frame: sets frame, then processFrame8 (pixelMode 1) or
+//      processFrame32 (pixelMode 2), only for a mode set in supportedModes.
+//      Draw over what the frame holds; allocate nothing here.
+//   5. terminate() ends the run; prepare() may start another.
+//   6. unload(), then delete through the virtual destructor.
+//   settingsOpened, settingsClosed and paramChanged may come between load and
+//   unload.
+//
+// Threads. Every call above comes on one thread, the host's drawing thread,
+// one at a time; the kit takes no locks. A filter may start threads of its
+// own (a picture loader): synchronising them with the frame calls, and
+// ending them in terminate or unload, is the filter's business.
+//
+// Ownership. The host owns the filter objects, the frame and its record,
+// the palettes and the card hooks' targets; a filter only draws into the
+// frame it is handed, inside width, height and bytesPerRow (FilterKit.h has
+// a bounded row copy). The filter owns what it allocates; CFilter releases
+// params, ref and the three paths, never icon (a filter that sets icon
+// deletes it itself). name, author and info point at constant text.
+//
+// Failure. Nothing may throw out of filterInit or a virtual operation:
+// filterInit is noexcept (new_filter turns a failed allocation or a throwing
+// constructor into null), load and prepare return false, a frame operation
+// that cannot draw draws nothing.
 #pragma once
 
 #include <platform/app.h>
@@ -9,32 +63,60 @@
 #include <platform/storage.h>
 #include <platform/support.h>
 
+#include <new>
+#include <utility>
+
 class BDirectory;
 
-// One video frame: its pixels and the analysed sound of that moment. The
-// record may continue beyond frameCount; filters read nothing further.
+// One video frame: its pixels and the analysed sound of that moment. The host
+// owns the record and everything it points at; it is valid during the frame
+// operation only. The record may continue beyond frameCount; filters read
+// nothing further.
+//
+// Counts and scales. The contract guarantees what is marked so; the rest is
+// what this host provides (its analysis, at 44.1 or 48 kHz), for choosing a
+// filter's factors:
 struct SFrameInfo {
   uint8 _reserved1[20];
-  // Top-left pixel; rows lie CFilter::bytesPerRow bytes apart. One uint8 per
-  // pixel in pixel mode 1, one uint32 (0x00RRGGBB) in mode 2.
+  // Top-left pixel; rows lie CFilter::bytesPerRow bytes apart, frameBytes in
+  // all. One uint8 (a palette index) per pixel in pixel mode 1, one uint32
+  // (0x00RRGGBB, bytes blue, green, red, 0) in mode 2.
   void* bits;
   uint16 yOffset;  // row of the frame's first line in the card's frame buffer
   uint16 _reserved2;
-  int32* samples;  // signed 16-bit range, one sample per element
+  // The newest sound samples, oldest first, a mono mix in the signed 16-bit
+  // range (-32768…32767) held as int32. Contract: at least width / 8 + 1 of
+  // them (what the magnifier reads). This host: 1025.
+  int32* samples;
   int32 _reserved3;
-  float* spectrum[2];  // per analysis channel; at least 256 values each
-  double level[2];     // overall level per channel
-  double bands[2][8];  // eight band levels per channel
+  // Spectrum per analysis channel (0 left, 1 right; a filter that uses one
+  // uses 1). Contract: at least 256 floats each, magnitudes >= 0 that
+  // filters bring to pixels by small factors (1/8192, 1/16384, 1/32768).
+  // This host: 513 bins each (0 … Nyquist) of an FFT over 1024 samples at
+  // 32–64 kHz (512 below, 2048 above), so about 43 Hz a bin at 44.1 kHz;
+  // bin k holds 560 × sqrt(max(k, 1) / 10) × the amplitude, in 16-bit
+  // sample units, of a sine in that bin: a full-scale sine at bin 10 reads
+  // about 18 million, loud music 10^5 … 10^6.
+  float* spectrum[2];
+  // Overall level per channel, >= 0. This host: 40 × the RMS of the FFT
+  // window in 16-bit sample units (a full-scale sine: about 927 000).
+  double level[2];
+  // Eight band levels per channel, low to high, >= 0. This host: 0.5 × the
+  // RMS of the spectrum values in the octave bands 30–120, 120–250, 250–500,
+  // 500 Hz–1 k, 1–2 k, 2–4 k, 4–8 k and 8–16 kHz.
+  double bands[2][8];
   uint8 _reserved4[16];
-  int32 frameCount;  // advances from frame to frame
+  // Advances from frame to frame; filters use it as an animation phase.
+  // This host counts the frames it draws, from 0.
+  int32 frameCount;
 };
 
 // Graphics-card hooks: frame-buffer coordinates (y already includes yOffset).
 // Their results are ignored.
-typedef int32 (*line_hook8)(int32 x1, int32 x2, int32 y1, int32 y2, uint8 color, bool clip,
-                            int16 clipLeft, int16 clipTop, int16 clipRight, int16 clipBottom);
-typedef int32 (*line_hook32)(int32 x1, int32 x2, int32 y1, int32 y2, uint32 color, bool clip,
-                             int16 clipLeft, int16 clipTop, int16 clipRight, int16 clipBottom);
+typedef int32 (*line_hook8)(int32 x1, int32 x2, int32 y1, int32 y2, uint8 color, bool clip, int16 clipLeft,
+                            int16 clipTop, int16 clipRight, int16 clipBottom);
+typedef int32 (*line_hook32)(int32 x1, int32 x2, int32 y1, int32 y2, uint32 color, bool clip, int16 clipLeft,
+                             int16 clipTop, int16 clipRight, int16 clipBottom);
 typedef int32 (*rect_hook8)(int32 left, int32 top, int32 right, int32 bottom, uint8 color);
 typedef int32 (*rect_hook32)(int32 left, int32 top, int32 right, int32 bottom, uint32 color);
 
@@ -120,6 +202,19 @@ class CFilter {
 };
 
 // Every add-on exports this factory: a new filter for each index from 0 to
-// its filter count minus one, null for any other index. It never calls load.
-extern "C" __attribute__((visibility("default"))) CFilter* filterInit(int32 index);
+// its filter count minus one, null for any other index (allocating nothing).
+// It never calls load, and nothing crosses it: it is noexcept, so a
+// definition without noexcept does not compile.
+extern "C" __attribute__((visibility("default"))) CFilter* filterInit(int32 index) noexcept;
 typedef CFilter* (*filter_init_func)(int32 index);
+
+// For filterInit: a new F built from `args`, or null when memory runs out
+// or F's constructor throws (the memory is then released).
+template <class F, class... Args>
+CFilter* new_filter(Args&&... args) noexcept {
+  try {
+    return new (std::nothrow) F(std::forward<Args>(args)...);
+  } catch (...) {
+    return nullptr;
+  }
+}

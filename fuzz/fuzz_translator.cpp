@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <platform/translation.h>
+#include <platform/translation_host.h>
 #include "translator.h"
 
 namespace {

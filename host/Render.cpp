@@ -5,7 +5,7 @@
 #include "engine/SoundStream.h"
 #include "output/Sinks.h"
 
-#include <platform/kernel.h>
+#include <platform/kernel_host.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -159,7 +159,7 @@ bool render(const RenderOptions& o, RenderResult* result, std::string* error) {
   // (silence past the end of the sound). Declared before the sink, which
   // reads it, and the feed, which writes it.
   std::unique_ptr<SampleQueue> music;
-  if (stream) music = std::make_unique<SampleQueue>(sampleRate, 2 * sampleRate);
+  if (stream && takesMusic(o.output)) music = std::make_unique<SampleQueue>(sampleRate, 2 * sampleRate);
   SinkOptions sinkOptions;
   sinkOptions.videoWidth = o.videoWidth;
   sinkOptions.videoHeight = o.videoHeight;

@@ -1,13 +1,15 @@
 #include "loupe_addon.h"
 
+#include "FilterKit.h"
+
 #include <cstring>
 
 namespace {
 
-constexpr int32 kColumn = 8;        // column width and trace step, in pixels
-constexpr int64 kScale = 50;        // s ↦ trunc(s × 50 / 32768)
+constexpr int32 kColumn = 8;  // column width and trace step, in pixels
+constexpr int64 kScale = 50;  // s ↦ trunc(s × 50 / 32768)
 constexpr int32 kLow = 30, kHigh = 69;
-constexpr int32 kTop8 = 160;        // row of trace value 30 in 8-bit mode
+constexpr int32 kTop8 = 160;  // row of trace value 30 in 8-bit mode
 constexpr uint8 kIndex = 0xFA;
 constexpr uint32 kBar = 0x00FA00, kCap = 0xFAFA00;
 
@@ -56,26 +58,26 @@ bool CSampleLoupeFilter::load() {
 bool CSampleLoupeFilter::prepare() { return true; }
 
 void CSampleLoupeFilter::processFrame8(SFrameInfo& info) {
-  // Only columns whose 8 bytes lie inside a row, and only rows inside the
-  // frame, are written; a frame narrower than 8 pixels gets nothing.
-  int32 n = width / kColumn;
-  if (bytesPerRow < 0) return;
-  if (n > bytesPerRow / kColumn) n = bytesPerRow / kColumn;
+  // Only whole blocks are written, and only where they lie inside the frame
+  // (the kit's rule: height rows of width pixels within bytesPerRow and
+  // frameBytes); a frame narrower than 8 pixels gets nothing.
+  const int32 n = width / kColumn;
   if (n <= 0 || info.samples == nullptr || info.bits == nullptr) return;
+  const SFrameRows frame = frame_rows(*this, 1);
   uint8* const origin = static_cast<uint8*>(info.bits);
-  const int64 stride = bytesPerRow;
   uint8 pattern[kColumn];
   std::memset(pattern, kIndex, sizeof pattern);
 
-  forEachColumn(info.samples, width / kColumn, [&](int32 i, Column c) {
-    if (i >= n) return;
-    uint8* x = origin + int64(i) * kColumn;
+  forEachColumn(info.samples, n, [&](int32 i, Column c) {
+    const int64 x = int64(i) * kColumn;
     for (int32 k = c.lo; k <= c.hi; ++k) {
       const int32 top = kTop8 + kColumn * (k - kLow);
       for (int32 r = 0; r < kColumn; ++r) {
-        const int32 y = top + r;
-        if (y >= height) return;  // later blocks lie lower still
-        std::memcpy(x + y * stride, pattern, kColumn);
+        const int64 y = top + r, start = y * frame.bytesPerRow;
+        // Later blocks of the column lie lower still, so the first that does
+        // not fit ends the column.
+        if (frame.fit(y, start, x, kColumn) != kColumn) return;
+        std::memcpy(origin + start + x, pattern, kColumn);
       }
     }
   });
@@ -91,6 +93,6 @@ void CSampleLoupeFilter::processFrame32(SFrameInfo& info) {
   });
 }
 
-extern "C" CFilter* filterInit(int32 index) {
-  return index == 0 ? new CSampleLoupeFilter : nullptr;
+extern "C" CFilter* filterInit(int32 index) noexcept {
+  return index == 0 ? new_filter<CSampleLoupeFilter>() : nullptr;
 }

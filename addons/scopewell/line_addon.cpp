@@ -1,21 +1,16 @@
 #include "line_addon.h"
 
+#include "FilterKit.h"
+
 #include <array>
 #include <cmath>
-#include <new>
 
 namespace {
 
-// Conversions from floating point truncate toward zero. Values beyond the
-// int32 range saturate and NaN reads as 0: the plain conversion would be
-// undefined there, and the sound data is not ours to trust. The result is
-// wide so that the arithmetic that follows cannot overflow either.
-int64 truncToInt(double v) {
-  if (!(v == v)) return 0;
-  if (v >= 2147483647.0) return INT32_MAX;
-  if (v <= -2147483648.0) return INT32_MIN;
-  return int64(int32(v));
-}
+// Conversions from floating point truncate toward zero, saturating (the
+// sound data is not ours to trust). The result is wide so that the
+// arithmetic that follows cannot overflow either.
+int64 truncToInt(double v) { return trunc_int32(v); }
 
 int64 clampTo(int64 v, int64 lo, int64 hi) { return v < lo ? lo : v > hi ? hi : v; }
 
@@ -253,16 +248,16 @@ void CSampleCercleFilter::processFrame8(SFrameInfo& info) { drawFans(*this, info
 void CSampleCercleFilter::processFrame32(SFrameInfo& info) { drawFans(*this, info, fanColor32); }
 
 // The index is compared unsigned: a negative index lies past the end.
-extern "C" CFilter* filterInit(int32 index) {
+extern "C" CFilter* filterInit(int32 index) noexcept {
   switch (uint32(index)) {
     case 0:
-      return new (std::nothrow) CSampleFftFilter;
+      return new_filter<CSampleFftFilter>();
     case 1:
-      return new (std::nothrow) CCentralFftFilter;
+      return new_filter<CCentralFftFilter>();
     case 2:
-      return new (std::nothrow) CFft2Filter;
+      return new_filter<CFft2Filter>();
     case 3:
-      return new (std::nothrow) CSampleCercleFilter;
+      return new_filter<CSampleCercleFilter>();
     default:
       return nullptr;
   }

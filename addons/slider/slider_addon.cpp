@@ -1,5 +1,7 @@
 #include "slider_addon.h"
 
+#include "FilterKit.h"
+
 #include <platform/storage.h>
 #include <platform/translation.h>
 
@@ -84,12 +86,9 @@ bool CSliderFilter::prepare() {
   std::memset(pictureBuffer, 0, size_t(frameBytes));
   runPixelMode = pixelMode;
 
-  // The buffer has the frame's layout; only what lies inside both the
-  // frame's rows and the buffer is ever touched.
-  const int32 pixelSize = pixelMode == 2 ? 4 : pixelMode == 1 ? 1 : 0;
-  runBytesPerRow = bytesPerRow > 0 ? bytesPerRow : 0;
-  runRowBytes = width > 0 ? int32(std::min<int64>(int64(width) * pixelSize, runBytesPerRow)) : 0;
-  runRows = runBytesPerRow > 0 ? std::min(std::max(height, 0), frameBytes / runBytesPerRow) : 0;
+  // The buffer has the frame's layout (frameBytes bytes, rows bytesPerRow
+  // apart), so the kit's bounds of the frame bound it too.
+  runRows = pixelMode == 1 || pixelMode == 2 ? frame_rows(*this, pixelMode == 2 ? 4 : 1) : SFrameRows{};
 
   loaderThread = spawn_thread(loader_entry, "slider_loader", B_NORMAL_PRIORITY, this);
   if (loaderThread < 0) return false;
@@ -127,16 +126,12 @@ void CSliderFilter::copyToFrame(SFrameInfo& info, int32 pixelSize) {
   const int32 w = int32(pictureRect.right - pictureRect.left);
   const int32 h = int32(pictureRect.bottom - pictureRect.top);
   if (w <= 0 || h <= 0 || x < 0 || y < 0) return;
-  // Rows are addressed by stride, never by width; the part of a row beyond
-  // the frame's width is not copied.
+  // Rows are addressed by stride, never by width; what lies beyond the
+  // frame's width, height or size is not copied.
   const int64 start = int64(x) * pixelSize;
-  const int64 bytes = std::min<int64>(int64(w) * pixelSize, runRowBytes - start);
-  if (bytes <= 0) return;
-  const int32 rows = std::min(h, runRows - y);
-  uint8* frame = static_cast<uint8*>(info.bits);
-  for (int32 r = 0; r < rows; ++r) {
-    const int64 offset = int64(y + r) * runBytesPerRow + start;
-    std::memcpy(frame + offset, pictureBuffer + offset, size_t(bytes));
+  for (int32 r = 0; r < h; ++r) {
+    const int64 offset = int64(y + r) * runRows.bytesPerRow + start;
+    if (copy_row(runRows, info.bits, y + r, start, pictureBuffer + offset, int64(w) * pixelSize) == 0) break;
   }
 }
 
@@ -235,12 +230,10 @@ void CSliderFilter::pastePicture(const Picture& p) {
   std::lock_guard<std::mutex> g(pictureLock);
   if (pictureBuffer != nullptr && p.bits != nullptr) {
     const int64 start = int64(dx) * p.pixelSize;
-    const int64 bytes = std::min<int64>(int64(cw) * p.pixelSize, runRowBytes - start);
-    const int32 rows = std::min(ch, runRows - dy);
-    if (bytes > 0)
-      for (int32 r = 0; r < rows; ++r)
-        std::memcpy(pictureBuffer + int64(dy + r) * runBytesPerRow + start,
-                    p.bits + int64(sy + r) * p.stride + int64(sx) * p.pixelSize, size_t(bytes));
+    for (int32 r = 0; r < ch; ++r)
+      if (copy_row(runRows, pictureBuffer, dy + r, start,
+                   p.bits + int64(sy + r) * p.stride + int64(sx) * p.pixelSize, int64(cw) * p.pixelSize) == 0)
+        break;
   }
   // Published after the rows, so a frame never copies a place the new
   // picture has not reached.
@@ -311,4 +304,6 @@ uint32* CSliderFilter::makeBitmap32Bit(BBitmap* source, int s) {
   return pixels;
 }
 
-extern "C" CFilter* filterInit(int32 index) { return index == 0 ? new CSliderFilter : nullptr; }
+extern "C" CFilter* filterInit(int32 index) noexcept {
+  return index == 0 ? new_filter<CSliderFilter>() : nullptr;
+}

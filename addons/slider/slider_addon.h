@@ -7,6 +7,7 @@
 #pragma once
 
 #include "CFilter.h"
+#include "FilterKit.h"
 
 #include <platform/kernel.h>
 
@@ -77,10 +78,8 @@ class CSliderFilter : public CFilter {
   // Held while the loader pastes rows and stores the rectangle, and while a
   // frame copies them: a frame shows the previous picture or the new one.
   std::mutex pictureLock;
-  // The run's geometry, fixed by prepare: rows lie runBytesPerRow apart in
-  // the buffer and the frame; only runRows rows of runRowBytes bytes are
-  // touched, so a frame smaller than 640 × 480 is never overrun.
-  int32 runBytesPerRow = 0;
-  int32 runRowBytes = 0;
-  int32 runRows = 0;
+  // The run's geometry, fixed by prepare: the buffer and the frame are
+  // touched only inside it, so a frame smaller than 640 × 480 is never
+  // overrun.
+  SFrameRows runRows;
 };

@@ -1,3 +1,3 @@
 #include "Basic_addon.h"
 
-extern "C" CFilter* filterInit(int32 index) { return index == 0 ? new CTessary : nullptr; }
+extern "C" CFilter* filterInit(int32 index) noexcept { return index == 0 ? new_filter<CTessary>() : nullptr; }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Basic_addon.h"
+#include "FilterKit.h"
 
 namespace {
 
@@ -134,28 +135,15 @@ void CTessary::processFrame8(SFrameInfo& info) {
 
   BBitmap* picture = static_cast<BBitmap*>(images.ItemAt(imageIndex));
   uint8* target = frame ? static_cast<uint8*>(frame->bits) : nullptr;
-  if (picture != nullptr && target != nullptr && picture->Bits() != nullptr && bytesPerRow > 0) {
-    // Only the area both the picture and the frame hold, top-left aligned,
-    // each addressed at its own stride. A 640 × 480 picture in a 640 × 480
-    // frame of 640 bytes per row is one block of 307 200 bytes.
+  if (picture != nullptr && target != nullptr && picture->Bits() != nullptr) {
+    // Top-left aligned, each addressed at its own stride; only the area both
+    // the picture and the frame hold is copied.
     const BRect b = picture->Bounds();
     const int64 pictureWidth = int64(b.right - b.left) + 1, pictureHeight = int64(b.bottom - b.top) + 1;
-    const int64 pictureStride = picture->BytesPerRow();
-    int64 columns = pictureWidth < width ? pictureWidth : width;
-    if (columns > bytesPerRow) columns = bytesPerRow;
-    int64 rows = pictureHeight < height ? pictureHeight : height;
-    // Row r ends at r × bytesPerRow + columns, which must stay within frameBytes.
-    const int64 rowsInBuffer = frameBytes >= columns ? (frameBytes - columns) / bytesPerRow + 1 : 0;
-    if (rows > rowsInBuffer) rows = rowsInBuffer;
+    const SFrameRows rows = frame_rows(*this, 1);
     const uint8* source = static_cast<const uint8*>(picture->Bits());
-    if (columns > 0 && rows > 0) {
-      if (columns == pictureStride && columns == bytesPerRow) {
-        std::memcpy(target, source, size_t(rows * columns));
-      } else {
-        for (int64 r = 0; r < rows; ++r)
-          std::memcpy(target + r * bytesPerRow, source + r * pictureStride, size_t(columns));
-      }
-    }
+    for (int64 r = 0; r < pictureHeight; ++r)
+      if (copy_row(rows, target, r, 0, source + r * picture->BytesPerRow(), pictureWidth) == 0) break;
   }
 
   if (imageIndex == kPictures - 1) {

@@ -281,4 +281,6 @@ void CSampleFftFilter::processFrame32(SFrameInfo& info) {
   post_update();
 }
 
-extern "C" CFilter* filterInit(int32 index) { return index == 0 ? new CSampleFftFilter : nullptr; }
+extern "C" CFilter* filterInit(int32 index) noexcept {
+  return index == 0 ? new_filter<CSampleFftFilter>() : nullptr;
+}

@@ -11,10 +11,12 @@
 #pragma once
 
 #include "CFilter.h"
+#include "FilterKit.h"
 
 #include <memory>
 
 class CVoxelFilter;
+struct SVoxelSampler;
 
 // The settings that make one filter out of the engine. Every field is read
 // where a frame or a map starts, never inside the sampling loops.
@@ -120,9 +122,10 @@ class CVoxelFilter : public CFilter {
 
   const SVoxelVariant& variant;
 
-  uint8* heightMap = nullptr;    // 256 rows × 256 columns; larger is deeper
-  uint8* shadeMap = nullptr;     // same layout; 128 on flat ground
-  uint8* voxelFrame = nullptr;   // rows × 320 palette indices, 0 is sky
+  uint8* heightMap = nullptr;   // 256 rows × 256 columns; larger is deeper
+  uint8* shadeMap = nullptr;    // same layout; 128 on flat ground
+  uint8* voxelFrame = nullptr;  // rows × 320 palette indices, 0 is sky
+  // columnColour follows columnTop: the samplers reach both from one pointer.
   int32 columnTop[kColumns];     // topmost row drawn so far per column
   int32 columnColour[kColumns];  // shade of the previous slice, 16 fraction bits
   float heading = 0;             // radians; forward is (cos, sin)
@@ -134,22 +137,16 @@ class CVoxelFilter : public CFilter {
 
  private:
   std::unique_ptr<uint8[]> buffers_;  // heightMap, shadeMap and voxelFrame in one block
-  // Each cell's depth in bits 0…7 and its shade in bits 32…39: one bilinear
-  // sample of this map is the two samples at once, the depth's in bits 0…23
-  // and the shade's from bit 32 (neither can carry into the other). 257 × 257
-  // cells: each row, and the map, end with a copy of their first.
-  std::unique_ptr<uint64[]> packed_;
-  // On processors with AVX2 (unless TW_VOXEL_SCALAR is set in the
-  // environment), eight columns are sampled at once from this map instead:
-  // depth in bits 0…7, shade in bits 16…23, the same 257 × 257 layout.
-  bool vectorSampling_ = false;
-  std::unique_ptr<uint32[]> packed32_;
+  // How slices are sampled and drawn: with AVX2 where the processor has it
+  // (unless TW_VOXEL_SCALAR is set in the environment), portably otherwise.
+  // Fixed at construction; it also decides the packed map's cells.
+  const SVoxelSampler& sampler_;
+  // The maps packed for sampling: one bilinear sample of a cell yields depth
+  // and shade at once. 257 × 257 cells: each row, and the map, end with a
+  // copy of their first (VoxelSampler.h).
+  std::unique_ptr<uint8[]> packed_;
 };
 
 // The random midpoint rule: a displacement drawn from rand() over the range,
 // centred on the corners' mean. Exactly one rand() call per cell.
 int voxel_random_subdivide(int row, int column, int cornerMean, int range);
-
-// Truncates toward zero into int32; values beyond the range saturate and NaN
-// gives 0, so that no host value makes the conversion undefined.
-int32 voxel_trunc(double v);

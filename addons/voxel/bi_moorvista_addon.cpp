@@ -33,4 +33,6 @@ constexpr SVoxelVariant kBiMoorvista = {
 
 }  // namespace
 
-extern "C" CFilter* filterInit(int32 index) { return index == 0 ? new CVoxelFilter(kBiMoorvista) : nullptr; }
+extern "C" CFilter* filterInit(int32 index) noexcept {
+  return index == 0 ? new_filter<CVoxelFilter>(kBiMoorvista) : nullptr;
+}

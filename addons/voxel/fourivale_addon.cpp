@@ -73,7 +73,7 @@ void CVoxelFilter::setMap(SFrameInfo& info, uint32 row) {
   auto at = [h](int r, int x) -> uint8& { return h[((r & 255) << 8) | (x & 255)]; };
   // A silent frequency is the deepest ground (255); the loudest reach 128.
   for (int x = 0; x < 256; ++x) {
-    const int v = Clamp(s ? voxel_trunc(s[x] * 0.0001220703125f) : 0);
+    const int v = Clamp(s ? trunc_int32(s[x] * 0.0001220703125f) : 0);
     at(y, x) = uint8(255 - v / 2);
   }
   // One smoothing pass and the shading, over this row only.
@@ -84,4 +84,6 @@ void CVoxelFilter::setMap(SFrameInfo& info, uint32 row) {
   packMaps(y, y);
 }
 
-extern "C" CFilter* filterInit(int32 index) { return index == 0 ? new CVoxelFilter(kFftMoorvista) : nullptr; }
+extern "C" CFilter* filterInit(int32 index) noexcept {
+  return index == 0 ? new_filter<CVoxelFilter>(kFftMoorvista) : nullptr;
+}

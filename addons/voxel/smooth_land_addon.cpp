@@ -58,7 +58,7 @@ void CTeknoVoxel::update(SFrameInfo& info) {
 
   // Only loud passages or very sudden changes add speed.
   int64 boost =
-      int64(voxel_trunc(std::fabs(double(d)) * 4 + double(voxel_trunc(b * 0.125)))) - kBurstThreshold;
+      int64(trunc_int32(std::fabs(double(d)) * 4 + double(trunc_int32(b * 0.125)))) - kBurstThreshold;
   if (boost < 0) boost = 0;
   if (boost > kBurstLimit) boost = kBurstLimit;
   const int32 step = int32(boost) + (int32(1) << speedShift);
@@ -74,12 +74,12 @@ void CTeknoVoxel::update(SFrameInfo& info) {
   heading = applyKeys(next, variant.turnRightKey, variant.lowestSpeedShift);
 }
 
-extern "C" CFilter* filterInit(int32 index) {
+extern "C" CFilter* filterInit(int32 index) noexcept {
   switch (index) {
     case 0:
-      return new CVoxelFilter(kVidiviVadu);
+      return new_filter<CVoxelFilter>(kVidiviVadu);
     case 1:
-      return new CTeknoVoxel;
+      return new_filter<CTeknoVoxel>();
     default:
       return nullptr;
   }

@@ -51,10 +51,12 @@ void BM_Lines(benchmark::State& state) {
     for (int i = 0; i < 250; ++i) {
       if constexpr (Mode == 1) {
         s.f.blitLine8(10 + i, 109, 10 + i, 109 - (i * 37 % 100), uint8(i));
-        s.f.blitLine8(320, 240, 320 + int(200 * std::cos(i * 0.025)), 240 + int(200 * std::sin(i * 0.025)), 52);
+        s.f.blitLine8(320, 240, 320 + int(200 * std::cos(i * 0.025)), 240 + int(200 * std::sin(i * 0.025)),
+                      52);
       } else {
         s.f.blitLine32(10 + i, 109, 10 + i, 109 - (i * 37 % 100), uint32(i));
-        s.f.blitLine32(320, 240, 320 + int(200 * std::cos(i * 0.025)), 240 + int(200 * std::sin(i * 0.025)), 0xDF00);
+        s.f.blitLine32(320, 240, 320 + int(200 * std::cos(i * 0.025)), 240 + int(200 * std::sin(i * 0.025)),
+                       0xDF00);
       }
     }
   });

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "../Yardstick.h"
-#include "engine/AddonLibrary.h"
 #include "Basic_addon.h"
+#include "engine/AddonLibrary.h"
 #include "engine/FilterDriver.h"
 #include "engine/Frame.h"
 

@@ -4,8 +4,8 @@
 // levels and the 384 vertices with their 1152 table rotations).
 #include "../Yardstick.h"
 
-#include "engine/AddonLibrary.h"
 #include "Basic_addon.h"
+#include "engine/AddonLibrary.h"
 #include "engine/FilterDriver.h"
 #include "engine/Frame.h"
 

@@ -1,7 +1,7 @@
 // tw-picture-gen <repository root> [name-filter]
 //
-// Writes the shipped pictures (the flip-book, the icons) and the tests'
-// picture fixtures from code, so every picture in the repository is our own
+// Writes the shipped pictures (the flip-book, the icons), the tests'
+// picture fixtures and the PNG fuzzer's seeds from code, so every picture in the repository is our own
 // and can be made again. Each picture is one row of the table at the end:
 // a path, a painter and a file format. To add pictures, write a painter and
 // add rows.
@@ -331,6 +331,75 @@ bool writePng(const std::filesystem::path& path, const Image& img) {
   return png_image_write_to_file(&p, path.c_str(), 0, img.rgb.data(), 0, nullptr) != 0;
 }
 
+// A PNG of the given colour type and bit depth, through libpng's own writer,
+// for the fuzzer's seeds: every layout the decoder takes apart. Grey and
+// palette pictures take each pixel's red channel as the sample (scaled to
+// the depth), or as the palette index; alpha is a pattern of its own.
+bool writePngAs(const std::filesystem::path& path, const Image& img, int colorType, int depth,
+                bool interlaced, bool transparency) {
+  std::filesystem::create_directories(path.parent_path());
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  bool ok = png && info;
+  if (ok && setjmp(png_jmpbuf(png)) != 0) ok = false;
+  if (ok) {
+    png_init_io(png, f);
+    png_set_compression_level(png, 9);
+    png_set_IHDR(png, info, png_uint_32(img.width), png_uint_32(img.height), depth, colorType,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    const int levels = 1 << std::min(depth, 8);
+    if (colorType == PNG_COLOR_TYPE_PALETTE) {
+      std::vector<png_color> palette(static_cast<size_t>(levels));
+      for (int i = 0; i < levels; ++i)
+        palette[size_t(i)] = {png_byte(255 * i / (levels - 1)), 0, png_byte(255 - 255 * i / (levels - 1))};
+      png_set_PLTE(png, info, palette.data(), levels);
+      if (transparency) {
+        png_byte alpha[1] = {128};
+        png_set_tRNS(png, info, alpha, 1, nullptr);
+      }
+    } else if (transparency && (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_RGB)) {
+      png_color_16 key{};
+      png_set_tRNS(png, info, nullptr, 0, &key);
+    }
+    png_write_info(png, info);
+    const int channels = colorType == PNG_COLOR_TYPE_RGB          ? 3
+                         : colorType == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
+                         : colorType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                                                                  : 1;
+    const int bits = channels * depth;
+    std::vector<std::vector<png_byte>> rows(size_t(img.height),
+                                            std::vector<png_byte>((size_t(img.width) * bits + 7) / 8, 0));
+    const int maxSample = (1 << depth) - 1;
+    for (int y = 0; y < img.height; ++y)
+      for (int x = 0; x < img.width; ++x) {
+        const Rgb c = img.at(x, y);
+        const int alpha = (x + y) % 2 ? 255 : 96;
+        int samples[4] = {c.r, c.g, c.b, alpha};
+        if (channels <= 2) samples[1] = alpha;
+        for (int k = 0; k < channels; ++k) {
+          const int v =
+              colorType == PNG_COLOR_TYPE_PALETTE ? c.r * (levels - 1) / 255 : samples[k] * maxSample / 255;
+          const size_t bit = size_t(x * bits + k * depth);
+          std::vector<png_byte>& row = rows[size_t(y)];
+          if (depth == 16) {
+            row[bit / 8] = png_byte(v >> 8), row[bit / 8 + 1] = png_byte(v);
+          } else {
+            row[bit / 8] = png_byte(row[bit / 8] | v << (8 - depth - int(bit % 8)));
+          }
+        }
+      }
+    std::vector<png_bytep> pointers;
+    for (auto& row : rows) pointers.push_back(row.data());
+    png_write_image(png, pointers.data());
+    png_write_end(png, nullptr);
+  }
+  png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
+  return std::fclose(f) == 0 && ok;
+}
+
 enum class Tga { Plain24BottomUp, RunLength24BottomUp, RunLength32TopDown };
 
 // True-colour TGA. Run-length packets never cross a row end.
@@ -421,6 +490,35 @@ std::vector<Output> outputs() {
                   [](const auto& p) { return writeTga(p, letterF(), Tga::Plain24BottomUp); }});
   list.push_back({"tests/data/pictures/f-rle.tga",
                   [](const auto& p) { return writeTga(p, letterF(), Tga::RunLength32TopDown); }});
+  // The PNG fuzzer's seeds: the letter in every colour type and bit depth,
+  // one interlaced, some with a transparent colour.
+  const struct {
+    const char* name;
+    int type, depth;
+    bool interlaced, transparency;
+  } seeds[] = {
+      {"gray1", PNG_COLOR_TYPE_GRAY, 1, false, false},
+      {"gray2", PNG_COLOR_TYPE_GRAY, 2, false, false},
+      {"gray4", PNG_COLOR_TYPE_GRAY, 4, false, true},
+      {"gray8", PNG_COLOR_TYPE_GRAY, 8, false, false},
+      {"gray16", PNG_COLOR_TYPE_GRAY, 16, false, true},
+      {"graya8", PNG_COLOR_TYPE_GRAY_ALPHA, 8, false, false},
+      {"graya16", PNG_COLOR_TYPE_GRAY_ALPHA, 16, false, false},
+      {"rgb8", PNG_COLOR_TYPE_RGB, 8, false, true},
+      {"rgb16", PNG_COLOR_TYPE_RGB, 16, false, false},
+      {"rgba8", PNG_COLOR_TYPE_RGB_ALPHA, 8, false, false},
+      {"rgba16", PNG_COLOR_TYPE_RGB_ALPHA, 16, false, false},
+      {"pal1", PNG_COLOR_TYPE_PALETTE, 1, false, false},
+      {"pal2", PNG_COLOR_TYPE_PALETTE, 2, false, true},
+      {"pal4", PNG_COLOR_TYPE_PALETTE, 4, false, false},
+      {"pal8", PNG_COLOR_TYPE_PALETTE, 8, false, true},
+      {"rgb8-adam7", PNG_COLOR_TYPE_RGB, 8, true, false},
+      {"pal4-adam7", PNG_COLOR_TYPE_PALETTE, 4, true, false},
+  };
+  for (const auto& s : seeds)
+    list.push_back({std::string("fuzz/corpus/png/f-") + s.name + ".png", [s](const auto& p) {
+                      return writePngAs(p, letterF(), s.type, s.depth, s.interlaced, s.transparency);
+                    }});
   return list;
 }
 

@@ -34,4 +34,6 @@ class CSampleBars : public CFilter {
 
 }  // namespace
 
-extern "C" CFilter* filterInit(int32 index) { return index == 0 ? new CSampleBars : nullptr; }
+extern "C" CFilter* filterInit(int32 index) noexcept {
+  return index == 0 ? new_filter<CSampleBars>() : nullptr;
+}

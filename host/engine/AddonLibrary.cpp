@@ -1,5 +1,7 @@
 #include "engine/AddonLibrary.h"
 
+#include "engine/AddonManifest.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -16,6 +18,14 @@ AddonLibrary::~AddonLibrary() {
 }
 
 std::unique_ptr<AddonLibrary> AddonLibrary::open(const std::string& path, std::string* error) {
+  // The stamp is checked from the file, before dlopen runs any of the
+  // add-on's code: one built against another CFilter would corrupt memory.
+  AddonManifest manifest;
+  std::string why;
+  if (!readAddonManifest(path, &manifest, &why) || !manifest.abiMismatch.empty()) {
+    if (error) *error = why.empty() ? manifest.abiMismatch : why;
+    return nullptr;
+  }
   // RTLD_LOCAL: add-ons reuse class names, so none may see another's symbols.
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {

@@ -12,8 +12,9 @@ namespace tw {
 
 class AddonLibrary {
  public:
-  // Loads the file; on failure returns null and sets *error to the loader's
-  // reason ("not an add-on: no filterInit", or dlerror's text).
+  // Loads the file; on failure returns null and sets *error to the reason:
+  // an ABI stamp that does not match this host (or none), checked before the
+  // file is loaded, "not an add-on: no filterInit", or dlerror's text.
   static std::unique_ptr<AddonLibrary> open(const std::string& path, std::string* error);
   ~AddonLibrary();
   AddonLibrary(const AddonLibrary&) = delete;

@@ -1,6 +1,7 @@
 #include "engine/Recording.h"
 
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -91,6 +92,52 @@ RecordReader::~RecordReader() {
   if (file_) std::fclose(file_);
 }
 
+bool parseRecordHeader(const uint8* h, size_t size, const std::string& name, RecordHeader* out,
+                       std::string* error) {
+  if (size < kRecordHeaderBytes || std::memcmp(h, "TWSOUND1", 8) != 0) {
+    *error = "'" + name + "' is not a tidewave record file";
+    return false;
+  }
+  const uint8* p = h + 8;
+  uint32 version, samples, bins, rate;
+  double fps;
+  get(p, &version), get(p, &samples), get(p, &bins), get(p, &rate), get(p, &fps);
+  if (version != 1 || samples != SoundFrame::kSamples || bins != SoundFrame::kSpectrum || !(fps > 0 && fps <= 1000) ||
+      rate == 0 || rate > 1000000) {
+    *error = "'" + name + "' is a record file of another layout (version " + std::to_string(version) + ")";
+    return false;
+  }
+  out->sampleRate = int(rate);
+  out->fps = fps;
+  return true;
+}
+
+bool parseRecordFrame(const uint8* b, const std::string& name, SoundFrame* f, std::string* error) {
+  const uint8* p = b;
+  get(p, &f->frameCount);
+  get(p, &f->level);
+  get(p, &f->bands);
+  for (int ch = 0; ch < 2; ++ch)
+    for (float& v : f->spectrum[size_t(ch)]) get(p, &v);
+  for (int32& v : f->samples) get(p, &v);
+  // What the analysis writes and the filters are promised; anything else
+  // would reach them as a value no filter is written for.
+  auto magnitude = [](double v) { return std::isfinite(v) && v >= 0; };
+  bool sound = true;
+  for (int ch = 0; ch < 2; ++ch) {
+    sound = sound && magnitude(f->level[ch]);
+    for (double v : f->bands[ch]) sound = sound && magnitude(v);
+    for (float v : f->spectrum[size_t(ch)]) sound = sound && magnitude(v);
+  }
+  for (int32 v : f->samples) sound = sound && v >= -32768 && v <= 32767;
+  if (!sound) {
+    *error = "record file '" + name + "' is damaged: frame " + std::to_string(f->frameCount) +
+             " holds values the analysis never writes";
+    return false;
+  }
+  return true;
+}
+
 bool RecordReader::open(const std::string& path, std::string* error) {
   path_ = path;
   file_ = std::fopen(path.c_str(), "rb");
@@ -99,19 +146,11 @@ bool RecordReader::open(const std::string& path, std::string* error) {
     return false;
   }
   uint8 h[kRecordHeaderBytes];
-  if (std::fread(h, 1, sizeof h, file_) != sizeof h || std::memcmp(h, "TWSOUND1", 8) != 0) {
-    *error = "'" + path + "' is not a tidewave record file";
-    return false;
-  }
-  const uint8* p = h + 8;
-  uint32 version, samples, bins, rate;
-  get(p, &version), get(p, &samples), get(p, &bins), get(p, &rate), get(p, &fps_);
-  if (version != 1 || samples != SoundFrame::kSamples || bins != SoundFrame::kSpectrum ||
-      !(fps_ > 0 && fps_ <= 1000)) {
-    *error = "'" + path + "' is a record file of another layout (version " + std::to_string(version) + ")";
-    return false;
-  }
-  sampleRate_ = int(rate);
+  const size_t got = std::fread(h, 1, sizeof h, file_);
+  RecordHeader header;
+  if (!parseRecordHeader(h, got, path, &header, error)) return false;
+  sampleRate_ = header.sampleRate;
+  fps_ = header.fps;
   std::error_code ec;
   const auto size = std::filesystem::file_size(path, ec);
   frames_ = ec ? 0 : long((size - kRecordHeaderBytes) / kRecordFrameBytes);
@@ -126,14 +165,7 @@ bool RecordReader::read(SoundFrame* f, std::string* error) {
     *error = "record file '" + path_ + "' ends in the middle of a frame";
     return false;
   }
-  const uint8* p = b.data();
-  get(p, &f->frameCount);
-  get(p, &f->level);
-  get(p, &f->bands);
-  for (int ch = 0; ch < 2; ++ch)
-    for (float& v : f->spectrum[size_t(ch)]) get(p, &v);
-  for (int32& v : f->samples) get(p, &v);
-  return true;
+  return parseRecordFrame(b.data(), path_, f, error);
 }
 
 }  // namespace tw

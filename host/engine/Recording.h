@@ -30,11 +30,34 @@ class RecordWriter {
   FILE* file_ = nullptr;
 };
 
+constexpr size_t kRecordHeaderBytes = 32;
+constexpr size_t kRecordFrameBytes =
+    4 + 2 * 8 + 16 * 8 + 2 * SoundFrame::kSpectrum * 4 + SoundFrame::kSamples * 4;
+
+// The header's values.
+struct RecordHeader {
+  int sampleRate = 0;
+  double fps = 0;
+};
+
+// Parses the 32-byte header at `bytes` (`size` bytes available). False with
+// *error's reason (naming the file `name`) when it is not a record header of
+// this layout.
+bool parseRecordHeader(const uint8* bytes, size_t size, const std::string& name, RecordHeader* out,
+                       std::string* error);
+
+// Parses one frame from kRecordFrameBytes bytes at `bytes`. False with
+// *error's reason when a value is one the analysis never writes and the
+// filters are not promised: a sample outside the 16-bit range, a spectrum,
+// level or band value that is negative or not finite.
+bool parseRecordFrame(const uint8* bytes, const std::string& name, SoundFrame* frame, std::string* error);
+
 class RecordReader {
  public:
   ~RecordReader();
   bool open(const std::string& path, std::string* error);
-  // False at the end of the stream; *error is set when the file is damaged.
+  // False at the end of the stream; *error is set when the file is damaged
+  // (a frame cut short, or a value parseRecordFrame refuses).
   bool read(SoundFrame* frame, std::string* error);
   int sampleRate() const { return sampleRate_; }
   double fps() const { return fps_; }
@@ -48,9 +71,5 @@ class RecordReader {
   double fps_ = 0;
   long frames_ = 0;
 };
-
-constexpr size_t kRecordHeaderBytes = 32;
-constexpr size_t kRecordFrameBytes =
-    4 + 2 * 8 + 16 * 8 + 2 * SoundFrame::kSpectrum * 4 + SoundFrame::kSamples * 4;
 
 }  // namespace tw

@@ -37,6 +37,7 @@ AnalysisFeed::AnalysisFeed(SoundStream& stream, const Options& options)
       first_(int64_t(std::llround(options.start * stream.sampleRate()))),
       analyzer_(stream.sampleRate()),
       slots_(size_t(std::max(options.depth, 2))),
+      batch_(std::max(1L, long(slots_.size()) / 4)),
       left_(size_t(analyzer_.before() + analyzer_.after())),
       right_(left_.size()),
       teed_(first_) {}
@@ -61,7 +62,8 @@ void AnalysisFeed::stop() {
     std::lock_guard lock(mutex_);
     stopped_ = true;
     finished = finished_;
-    changed_.notify_all();
+    ready_.notify_all();
+    freed_.notify_all();
   }
   // A writer of the video's music that nobody reads any more must not hold
   // the thread.
@@ -90,9 +92,15 @@ void AnalysisFeed::run() {
     const int64_t end = stream_.waitFor(lengthFor(n, o_.start, o_.fps, rate_) - 1);
     if (end >= 0 && n >= frameCountFor(double(end) / rate_ - o_.start, o_.fps)) break;
     {
+      // Full: wait until the drawer has freed half the slots, so that the
+      // two threads wake each other once per batch, not once per frame.
       std::unique_lock lock(mutex_);
-      changed_.wait(lock,
-                    [&] { return stopped_ || produced_ - std::max(taken_ - 1, 0L) < long(slots_.size()); });
+      const long depth = long(slots_.size());
+      if (!stopped_ && produced_ - std::max(taken_ - 1, 0L) >= depth) {
+        producerWaiting_ = true;
+        freed_.wait(lock, [&] { return stopped_ || produced_ - std::max(taken_ - 1, 0L) <= depth / 2; });
+        producerWaiting_ = false;
+      }
       if (stopped_) return;
     }
     const int64_t centre = centreOf(first_, n, o_.fps, rate_);
@@ -103,7 +111,9 @@ void AnalysisFeed::run() {
     stream_.release(centre - before);
     std::lock_guard lock(mutex_);
     ++produced_;
-    changed_.notify_all();
+    // While the music is teed, the tee may wait on the video's writer, which
+    // may wait on this very frame: no batching then.
+    if (consumerWaiting_ && (teeing || produced_ - taken_ >= batch_)) ready_.notify_one();
   }
   // The video's music lasts as long as its frames: what the piece lacks of
   // it is silence.
@@ -112,16 +122,21 @@ void AnalysisFeed::run() {
   finished_ = true;
   if (o_.audio) o_.audio->close();
   problem_ = stream_.problem();
-  changed_.notify_all();
+  ready_.notify_all();
 }
 
 const SoundFrame* AnalysisFeed::next() {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return stopped_ || finished_ || produced_ > taken_; });
+  if (produced_ <= taken_ && !stopped_ && !finished_) {
+    // Empty: wait for a batch (or the end), as the analysis waits for room.
+    consumerWaiting_ = true;
+    ready_.wait(lock, [&] { return stopped_ || finished_ || produced_ - taken_ >= (o_.audio ? 1 : batch_); });
+    consumerWaiting_ = false;
+  }
   if (produced_ <= taken_) return nullptr;
   const SoundFrame* frame = &slots_[size_t(taken_) % slots_.size()];
   ++taken_;
-  changed_.notify_all();
+  if (producerWaiting_ && produced_ - (taken_ - 1) <= long(slots_.size()) / 2) freed_.notify_one();
   return frame;
 }
 

@@ -73,10 +73,12 @@ class AnalysisFeed : public SoundFeed {
   std::vector<SoundFrame> slots_;
   std::vector<float> left_, right_;  // one analysis' stretch
 
+  const long batch_;  // frames the drawer waits for when it has none
   mutable std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable ready_, freed_;
   long produced_ = 0;  // frames written into slots
   long taken_ = 0;     // frames handed to the drawer
+  bool producerWaiting_ = false, consumerWaiting_ = false;
   bool finished_ = false;
   bool stopped_ = false;
   std::string problem_;

@@ -10,7 +10,7 @@
 #include "live/Playback.h"
 #include "live/Window.h"
 
-#include <platform/interface.h>
+#include <platform/interface_host.h>
 
 #include <SDL.h>
 

@@ -262,10 +262,28 @@ class VideoSink : public FrameSink {
     // Both inputs are raw with their format given, so ffmpeg must not probe
     // them: probing reads seconds of one pipe before the other, while the
     // music comes only as far ahead of the pictures as the analysis runs.
-    std::vector<std::string> args = {ffmpeg_, "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
-                                     "-probesize", "32", "-analyzeduration", "0", "-thread_queue_size", "64",
-                                     "-f", "rawvideo", "-pix_fmt", "yuv420p", "-s", size, "-framerate", rate,
-                                     "-i", "pipe:0"};
+    std::vector<std::string> args = {ffmpeg_,
+                                     "-nostdin",
+                                     "-hide_banner",
+                                     "-loglevel",
+                                     "error",
+                                     "-y",
+                                     "-probesize",
+                                     "32",
+                                     "-analyzeduration",
+                                     "0",
+                                     "-thread_queue_size",
+                                     "64",
+                                     "-f",
+                                     "rawvideo",
+                                     "-pix_fmt",
+                                     "yuv420p",
+                                     "-s",
+                                     size,
+                                     "-framerate",
+                                     rate,
+                                     "-i",
+                                     "pipe:0"};
     if (withAudio) {
       std::snprintf(sampleRate, sizeof sampleRate, "%d", options_.audio->sampleRate());
       args.insert(args.end(), {"-probesize", "32", "-analyzeduration", "0", "-thread_queue_size", "64", "-f",
@@ -490,12 +508,17 @@ std::string findFfmpeg() {
 
 void setStreamOutput(FILE* out) { streamTarget = out; }
 
+bool takesMusic(const std::string& target) {
+  const std::string ext = lower(fs::path(target).extension().string());
+  return ext == ".mp4" || ext == ".mkv" || ext == ".webm";
+}
+
 std::unique_ptr<FrameSink> makeSink(const std::string& target, const SinkOptions& options,
                                     std::string* error) {
   if (target == "null") return std::make_unique<NullSink>(options);
   if (target == "-") return std::make_unique<Y4mSink>(options);
   const std::string ext = lower(fs::path(target).extension().string());
-  if (ext == ".mp4" || ext == ".mkv" || ext == ".webm") {
+  if (takesMusic(target)) {
     std::string ffmpeg = findFfmpeg();
     if (ffmpeg.empty()) {
       *error = "writing " + ext.substr(1) +

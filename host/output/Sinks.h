@@ -40,6 +40,9 @@ struct SinkOptions {
   SampleQueue* audio = nullptr;
 };
 
+// True when the target is a video file, which carries the music.
+bool takesMusic(const std::string& target);
+
 // Picks the sink for `-o`: "null", "-" (YUV4MPEG2 on stdout), a name with
 // .mp4, .mkv or .webm, or a PNG pattern with one %d-style field ("%05d").
 // Null with a reason for anything else.

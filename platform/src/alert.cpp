@@ -29,7 +29,9 @@ bool showWindow(const std::string& title, const std::string& text, const std::st
   SDL_MessageBoxButtonData data[3];
   for (int i = 0; i < count; ++i) {
     // The last button is the default one, for Enter and Escape alike.
-    data[i].flags = i == count - 1 ? SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT : 0;
+    data[i].flags = i == count - 1
+                        ? SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT
+                        : 0;
     data[i].buttonid = i;
     data[i].text = buttons[i].c_str();
   }
@@ -51,11 +53,12 @@ bool showWindow(const std::string& title, const std::string& text, const std::st
 
 int32 BAlert::Go() {
   int pressed = buttonCount > 0 ? buttonCount - 1 : 0;
-  bool shown = haveDisplay() && buttonCount > 0 &&
-               showWindow(title, text, buttons, buttonCount, type, &pressed);
+  bool shown =
+      haveDisplay() && buttonCount > 0 && showWindow(title, text, buttons, buttonCount, type, &pressed);
   if (!shown) {
     std::cout << title << "\n\n" << text << "\n\n";
-    for (int i = 0; i < buttonCount; ++i) std::cout << "[ " << buttons[i] << " ]" << (i + 1 < buttonCount ? "  " : "\n");
+    for (int i = 0; i < buttonCount; ++i)
+      std::cout << "[ " << buttons[i] << " ]" << (i + 1 < buttonCount ? "  " : "\n");
     std::cout.flush();
     if (isatty(STDIN_FILENO)) {
       std::string line;

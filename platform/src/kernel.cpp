@@ -1,7 +1,7 @@
 // Threads and semaphores on the C++ standard library. Ids index process-wide
 // tables; an id is never reused, so a stale id is reported, never confused
 // with a newer object.
-#include <platform/kernel.h>
+#include <platform/kernel_host.h>
 
 #include <pthread.h>
 

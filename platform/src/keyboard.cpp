@@ -1,4 +1,4 @@
-#include <platform/interface.h>
+#include <platform/interface_host.h>
 
 #include <atomic>
 

@@ -15,8 +15,7 @@ status_t BMessage::add(const char* name, type_code type, Value value) {
   return B_OK;
 }
 
-const BMessage::Value* BMessage::find(const char* name, type_code type, int32 index,
-                                      status_t* status) const {
+const BMessage::Value* BMessage::find(const char* name, type_code type, int32 index, status_t* status) const {
   if (name == nullptr) {
     *status = B_BAD_VALUE;
     return nullptr;

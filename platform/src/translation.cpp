@@ -1,4 +1,4 @@
-#include <platform/translation.h>
+#include <platform/translation_host.h>
 
 #include <atomic>
 #include <cstdio>

@@ -1,8 +1,10 @@
 // What every add-on file promises, checked on the built file itself:
 //   addon_contract FILE ICONS(0|1) APP_INFO(0|1) "filter name"...
 // its filterInit table, its alert when launched as a program, and its
-// resources.
+// resources: the platform's, exactly, then the host's two (its ABI stamp and
+// its filters' names).
 #include "Harness.h"
+#include "engine/AddonManifest.h"
 
 #include <platform/resources.h>
 
@@ -61,7 +63,8 @@ TEST(AddonContract, LaunchedAsAProgramItShowsItsAlertAndExitsZero) {
   // not a terminal it does not wait.
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e)
-    if (std::strncmp(*e, "DISPLAY=", 8) != 0 && std::strncmp(*e, "WAYLAND_DISPLAY=", 16) != 0) env.push_back(*e);
+    if (std::strncmp(*e, "DISPLAY=", 8) != 0 && std::strncmp(*e, "WAYLAND_DISPLAY=", 16) != 0)
+      env.push_back(*e);
   std::vector<char*> envp;
   for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -102,6 +105,11 @@ TEST(AddonContract, CarriesItsResources) {
     want.push_back({"APPV", 1, "BEOS:APP_VERSION", 680});
     want.push_back({"MIMS", 1, "BEOS:APP_SIG", 1});
   }
+  // After the platform's: the host's, which a host reads before loading.
+  want.push_back({"TWAB", 1, "TIDEWAVE:ABI", 56});
+  size_t names = 0;
+  for (const std::string& n : expectedNames) names += n.size() + 1;
+  want.push_back({"TWFL", 1, "TIDEWAVE:FILTERS", names});
   ASSERT_EQ(list.size(), want.size());
   for (size_t i = 0; i < want.size(); ++i) {
     EXPECT_EQ(tw_type_code_text(list[i].type), want[i].type);
@@ -109,7 +117,8 @@ TEST(AddonContract, CarriesItsResources) {
     EXPECT_EQ(list[i].name, want[i].name);
     EXPECT_EQ(list[i].data.size(), want[i].size) << want[i].name;
   }
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(list[0].data.data())), "application/x-vnd.Be-elfexecutable");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(list[0].data.data())),
+            "application/x-vnd.Be-elfexecutable");
   if (expectIcons) {
     // Our artwork: an icon that is one flat colour is a placeholder.
     const std::vector<uint8>& large = list[1].data;
@@ -120,6 +129,15 @@ TEST(AddonContract, CarriesItsResources) {
     for (size_t i = 0; i < 340; ++i) ASSERT_EQ(list[4].data[i], 0) << "version 0.0.0, empty texts";
     EXPECT_EQ(list[5].data[0], 0);
   }
+
+  // The host's reading of them: a stamp that matches this host, and the
+  // names the filters give after load, in index order.
+  tw::AddonManifest manifest;
+  std::string why;
+  ASSERT_TRUE(tw::readAddonManifest(addonFile, &manifest, &why)) << why;
+  EXPECT_TRUE(manifest.stamped);
+  EXPECT_EQ(manifest.abiMismatch, "");
+  EXPECT_EQ(manifest.filters, expectedNames);
 }
 
 // Every filter, in every mode it announces, at many frame sizes (tiny ones
@@ -132,7 +150,7 @@ TEST(AddonContract, EveryFilterDrawsOnlyInsideFramesOfAnySize) {
   ASSERT_TRUE(lib) << why;
   struct Size {
     int32 w, h, pad;
-  } sizes[] = {{640, 480, 0}, {1, 1, 0}, {7, 5, 1}, {32, 32, 0}, {320, 240, 0},
+  } sizes[] = {{640, 480, 0}, {1, 1, 0},     {7, 5, 1},     {32, 32, 0},  {320, 240, 0},
                {641, 479, 3}, {800, 600, 0}, {640, 200, 0}, {100, 480, 0}};
   constexpr size_t kGuard = 4096;
   constexpr uint8 kCanary = 0xCD;
@@ -163,10 +181,11 @@ TEST(AddonContract, EveryFilterDrawsOnlyInsideFramesOfAnySize) {
         }
         run.driver().terminate();
         for (size_t i = 0; i < kGuard; ++i) {
-          ASSERT_EQ(buffer[i], kCanary) << expectedNames[index] << " mode " << mode << " " << sz.w << "x" << sz.h
-                                        << ": wrote " << (kGuard - i) << " bytes before the frame";
+          ASSERT_EQ(buffer[i], kCanary) << expectedNames[index] << " mode " << mode << " " << sz.w << "x"
+                                        << sz.h << ": wrote " << (kGuard - i) << " bytes before the frame";
           ASSERT_EQ(buffer[buffer.size() - 1 - i], kCanary)
-              << expectedNames[index] << " mode " << mode << " " << sz.w << "x" << sz.h << ": wrote past the frame";
+              << expectedNames[index] << " mode " << mode << " " << sz.w << "x" << sz.h
+              << ": wrote past the frame";
         }
       }
     }

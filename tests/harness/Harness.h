@@ -3,8 +3,8 @@
 // a filter through its lifecycle.
 #pragma once
 
-#include "engine/AddonLibrary.h"
 #include "CFilter.h"
+#include "engine/AddonLibrary.h"
 #include "engine/FilterDriver.h"
 #include "engine/Frame.h"
 

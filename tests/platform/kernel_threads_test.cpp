@@ -1,7 +1,7 @@
 // Threads and semaphores: the waits the loaders rely on end when they should,
 // and only then.
 #include <gtest/gtest.h>
-#include <platform/kernel.h>
+#include <platform/kernel_host.h>
 #include <pthread.h>
 
 #include <atomic>

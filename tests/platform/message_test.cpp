@@ -1,7 +1,7 @@
 // BMessage (the declared parameters), BPath, the modifier keys and BBitmap's
 // geometry.
 #include <platform/app.h>
-#include <platform/interface.h>
+#include <platform/interface_host.h>
 #include <platform/storage.h>
 
 #include <gtest/gtest.h>

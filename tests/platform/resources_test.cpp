@@ -2,6 +2,8 @@
 // replaced without growing the file each time.
 #include <platform/resources.h>
 
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -69,6 +71,56 @@ TEST(Resources, AFileWithoutAContainerHasNoneAndABrokenOneIsAnError) {
   std::ofstream(plain, std::ios::binary | std::ios::trunc) << all;
   EXPECT_EQ(tw_read_resources(plain.c_str(), &back), B_BAD_DATA);
   std::filesystem::remove(plain);
+}
+
+// Damaged containers, read from the file and parsed from memory alike. A
+// trailer whose offset leaves no room for the container's head before it is
+// no container at all; sizes that run past the trailer are bad data.
+TEST(Resources, DamagedContainersAreRefusedWithoutReadingPastTheFile) {
+  auto le32 = [](uint32 v) {
+    std::string b(4, '\0');
+    for (int i = 0; i < 4; ++i) b[size_t(i)] = char(v >> (8 * i));
+    return b;
+  };
+  auto trailer = [&](uint64 offset) {
+    return le32(uint32(offset)) + le32(uint32(offset >> 32)) + "TWRSEND1";
+  };
+  struct Case {
+    const char* what;
+    std::string bytes;
+    status_t status;
+    size_t count;
+  };
+  const std::string body(100, 'x');
+  const Case cases[] = {
+      {"offset into the trailer's own bytes", body + "TWRSRC01" + trailer(100), B_OK, 0},
+      {"offset 4 bytes before the trailer", body + "xxxxTWRSRC01" + trailer(104), B_OK, 0},
+      {"offset past the end", body + trailer(1u << 20), B_OK, 0},
+      {"offset wrapping around", body + trailer(~uint64(0) - 3), B_OK, 0},
+      {"no start magic", body + "TWRSRCxx" + le32(0) + trailer(100), B_OK, 0},
+      {"empty container", body + "TWRSRC01" + le32(0) + trailer(100), B_OK, 0},
+      {"one entry",
+       body + "TWRSRC01" + le32(1) + le32(7) + le32(1) + le32(1) + le32(2) + "Nab" + trailer(100), B_OK, 1},
+      {"count beyond the entries",
+       body + "TWRSRC01" + le32(2) + le32(7) + le32(1) + le32(1) + le32(2) + "Nab" + trailer(100), B_BAD_DATA,
+       0},
+      {"name running into the trailer",
+       body + "TWRSRC01" + le32(1) + le32(7) + le32(1) + le32(20) + le32(0) + trailer(100), B_BAD_DATA, 0},
+      {"lengths that overflow 32 bits together",
+       body + "TWRSRC01" + le32(1) + le32(7) + le32(1) + le32(0xFFFFFFFF) + le32(0xFFFFFFFF) + trailer(100),
+       B_BAD_DATA, 0},
+  };
+  for (const Case& c : cases) {
+    std::vector<TwResource> parsed{TwResource{}}, read;
+    EXPECT_EQ(tw_parse_resources(reinterpret_cast<const uint8*>(c.bytes.data()), c.bytes.size(), &parsed),
+              c.status)
+        << c.what;
+    EXPECT_EQ(parsed.size(), c.count) << c.what;
+    const std::string path = makeFile("tw_res_damaged", c.bytes);
+    EXPECT_EQ(tw_read_resources(path.c_str(), &read), c.status) << c.what;
+    EXPECT_EQ(read.size(), c.count) << c.what;
+    std::filesystem::remove(path);
+  }
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <platform/storage.h>
-#include <platform/translation.h>
+#include <platform/translation_host.h>
 #include <png.h>
 #include <turbojpeg.h>
 #include <zlib.h>

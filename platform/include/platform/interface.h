@@ -27,8 +27,8 @@ struct rgb_color {
 
 enum color_space : uint32 {
   B_NO_COLOR_SPACE = 0,
-  B_CMAP8 = 4,   // one byte per pixel, an index into the system palette
-  B_RGB32 = 8,   // four bytes per pixel: blue, green, red, alpha (or unused)
+  B_CMAP8 = 4,  // one byte per pixel, an index into the system palette
+  B_RGB32 = 8,  // four bytes per pixel: blue, green, red, alpha (or unused)
 };
 
 // Bytes one pixel takes in a colour space; 0 for one this layer does not know.
@@ -153,9 +153,8 @@ enum : uint32 {
 };
 
 // The keyboard's current modifier keys, one state per process. Any thread may
-// read it; the host publishes it with tw_set_modifiers.
+// read it; the host publishes it.
 uint32 modifiers();
-void tw_set_modifiers(uint32 keys);
 
 // The system palette: 256 colours, one per 8-bit index. 8-bit frames are shown
 // through it and 8-bit pictures are matched against it.

@@ -40,12 +40,3 @@ status_t delete_sem(sem_id sem);
 status_t acquire_sem(sem_id sem);
 status_t acquire_sem_etc(sem_id sem, int32 count, uint32 flags, bigtime_t timeout);
 status_t release_sem(sem_id sem);
-
-// Test hook: the next `count` calls of spawn_thread fail with
-// B_NO_MORE_THREADS and start nothing.
-void tw_fail_next_spawns(int32 count);
-
-// Threads from spawn_thread whose function has not yet returned (suspended
-// ones included). The host watches it to learn whether a filter is working
-// in the background, and so on the wall clock.
-int32 tw_threads_running();

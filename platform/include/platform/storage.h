@@ -5,7 +5,6 @@
 
 #include <string>
 
-
 // A reference to a file by device, directory and leaf name.
 struct entry_ref {
   int32 device = -1;
@@ -54,9 +53,10 @@ class BEntry {
   bool Exists() const;
   status_t GetPath(BPath* path) const;  // the absolute path
   status_t GetRef(entry_ref* ref) const;
-  const char* tw_path() const { return status == B_OK ? path.c_str() : nullptr; }
 
  private:
+  friend class BFile;
+  const char* tw_path() const { return status == B_OK ? path.c_str() : nullptr; }
   std::string path;
   status_t status = B_NO_INIT;
 };
@@ -112,7 +112,6 @@ class BDirectory {
   status_t Rewind();
   // The next entry at the cursor; B_ENTRY_NOT_FOUND past the last one.
   status_t GetNextEntry(BEntry* entry, bool traverse = false);
-  const char* tw_path() const { return status == B_OK ? path.c_str() : nullptr; }
 
  private:
   std::string path;

@@ -22,8 +22,8 @@ typedef uint32 type_code;  // four characters, first one in the top byte
 
 // Builds a type code from four characters: tw_type_code("RECT").
 constexpr type_code tw_type_code(const char (&c)[5]) {
-  return (type_code(uint8(c[0])) << 24) | (type_code(uint8(c[1])) << 16) |
-         (type_code(uint8(c[2])) << 8) | type_code(uint8(c[3]));
+  return (type_code(uint8(c[0])) << 24) | (type_code(uint8(c[1])) << 16) | (type_code(uint8(c[2])) << 8) |
+         type_code(uint8(c[3]));
 }
 
 // Status codes. Success is B_OK (0); every error is negative. The general

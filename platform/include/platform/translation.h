@@ -30,30 +30,16 @@ class BBitmapStream : public BPositionIO {
   off_t Position() const override;
   status_t GetSize(off_t* size) const override;
 
+ private:
+  friend class BTranslatorRoster;
   // For the roster: stores the decoded bitmap (the stream takes it).
   void tw_SetBitmap(BBitmap* bitmap);
-
- private:
   BBitmap* bitmap;
   off_t position = 0;
 };
 
 // Pictures the translators refuse (B_NO_MEMORY) instead of decoding: a side
-// over 16384 pixels, or more pixels in all than the cap (32 Mi pixels, a
-// 128 MiB bitmap, unless set otherwise for tests and fuzzing).
-constexpr int64 kDefaultPixelCap = int64(1) << 25;
-int64 tw_translator_pixel_cap();
-void tw_set_translator_pixel_cap(int64 pixels);  // 0 or less restores the default
-
-// Test hook: the most bytes libpng held at once during the calling thread's
-// last PNG decode. libpng's allocations are also refused past a fixed
-// budget, so a chunk that claims gigabytes fails without being allocated.
-size_t tw_png_peak_bytes();
-
-// Test hook: called on the calling thread at the start of every Translate
-// (null to remove). Lets a test hold a decode in progress.
-typedef void (*tw_translate_hook)(void* arg);
-void tw_set_translate_hook(tw_translate_hook hook, void* arg);
+// over 16384 pixels, or more pixels in all than 32 Mi (a 128 MiB bitmap).
 
 class BTranslatorRoster {
  public:

@@ -147,8 +147,22 @@ INSTANTIATE_TEST_SUITE_P(
         // −32768 scales to −50 (value 0 → 30).
         EdgeCase{"full scale down", {{4, -32768}, {44, 32767}}, 3, 160, 327, 150, 318, 158},
         // Both samples beyond the same edge still draw one block at the edge.
-        EdgeCase{"both above", {{10, 32767}, {11, 32767}, {20, -32767}, {21, -32767}}, 10, 472, 479, 462, 470, 470},
-        EdgeCase{"both below", {{10, 32767}, {11, 32767}, {20, -32767}, {21, -32767}}, 20, 160, 167, 150, 158, 158},
+        EdgeCase{"both above",
+                 {{10, 32767}, {11, 32767}, {20, -32767}, {21, -32767}},
+                 10,
+                 472,
+                 479,
+                 462,
+                 470,
+                 470},
+        EdgeCase{"both below",
+                 {{10, 32767}, {11, 32767}, {20, -32767}, {21, -32767}},
+                 20,
+                 160,
+                 167,
+                 150,
+                 158,
+                 158},
         // Column N−1 reads sample N, which is not part of the mean.
         EdgeCase{"last column", {{80, 32767}}, 79, 320, 479, 310, 470, 318}),
     [](const auto& info) {
@@ -189,12 +203,14 @@ TEST_F(Ziduv, WholeFramesMatchTheReferenceOverWhatTheFrameHeld) {
   for (FrameGeometry g : {FrameGeometry{640, 480, 1, 0}, FrameGeometry{640, 480, 1, 704}}) {
     auto run = runFrame(s, g, 0x11);
     const std::vector<uint8> want = reference8(s, g, 0x11);
-    ASSERT_EQ(0, std::memcmp(run->frame().pixels(), want.data(), want.size())) << "bytesPerRow " << g.rowBytes();
+    ASSERT_EQ(0, std::memcmp(run->frame().pixels(), want.data(), want.size()))
+        << "bytesPerRow " << g.rowBytes();
   }
   for (FrameGeometry g : {FrameGeometry{640, 480, 2, 0}, FrameGeometry{640, 480, 2, 2816}}) {
     auto run = runFrame(s, g, 0x22);
     const std::vector<uint32> want = reference32(s, g, 0x22222222);
-    ASSERT_EQ(0, std::memcmp(run->frame().pixels(), want.data(), want.size() * 4)) << "bytesPerRow " << g.rowBytes();
+    ASSERT_EQ(0, std::memcmp(run->frame().pixels(), want.data(), want.size() * 4))
+        << "bytesPerRow " << g.rowBytes();
   }
 }
 
@@ -229,14 +245,10 @@ TEST_F(Ziduv, SmallerFramesAreDrawnOnlyWithinTheirBytes) {
   struct Case {
     FrameGeometry g;
   } cases[] = {
-      {{7, 480, 1, 0}},    // narrower than one column: N = 0, nothing at all
-      {{0, 480, 1, 0}},
-      {{640, 200, 1, 0}},  // shorter than the trace area
-      {{640, 480, 1, 100}},  // rows shorter than the columns need
-      {{100, 50, 1, 0}},
-      {{7, 480, 2, 0}},
-      {{640, 200, 2, 0}},
-      {{100, 50, 2, 0}},
+      {{7, 480, 1, 0}},                          // narrower than one column: N = 0, nothing at all
+      {{0, 480, 1, 0}},     {{640, 200, 1, 0}},  // shorter than the trace area
+      {{640, 480, 1, 100}},                      // rows shorter than the columns need
+      {{100, 50, 1, 0}},    {{7, 480, 2, 0}},   {{640, 200, 2, 0}}, {{100, 50, 2, 0}},
   };
   for (const Case& c : cases) {
     auto run = runFrame(s, c.g, 0x33);

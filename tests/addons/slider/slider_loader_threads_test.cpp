@@ -136,7 +136,8 @@ std::vector<std::string> listingOrder(const std::string& dir) {
   std::vector<std::string> names;
   BDirectory d(dir.c_str());
   BEntry e;
-  while (d.GetNextEntry(&e) == B_OK) names.push_back(std::filesystem::path(e.tw_path()).filename().string());
+  BPath p;
+  while (d.GetNextEntry(&e) == B_OK && e.GetPath(&p) == B_OK) names.push_back(p.Leaf());
   return names;
 }
 

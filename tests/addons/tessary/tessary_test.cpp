@@ -2,8 +2,8 @@
 // cleared until all six pictures are in, the beat that starts a run, the
 // messages of each outcome, and stopping the loader in every state.
 #include <gtest/gtest.h>
-#include <platform/kernel.h>
-#include <platform/translation.h>
+#include <platform/kernel_host.h>
+#include <platform/translation_host.h>
 #include <pthread.h>
 #include <turbojpeg.h>
 #include <unistd.h>

@@ -11,6 +11,8 @@
 #include "Harness.h"
 #include "VoxelReference.h"
 
+#include <platform/interface_host.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -77,4 +77,6 @@ class CProbeFilter : public CFilter {
 
 }  // namespace
 
-extern "C" CFilter* filterInit(int32 index) { return index == 0 ? new CProbeFilter : nullptr; }
+extern "C" CFilter* filterInit(int32 index) noexcept {
+  return index == 0 ? new_filter<CProbeFilter>() : nullptr;
+}
