@@ -67,8 +67,10 @@ TEST_F(GstPrograms, InspectListsEveryFilterAsAVisualization) {
     EXPECT_EQ(one.rc, 0) << one.out;
     EXPECT_NE(one.out.find("Klass                    Visualization\n"), std::string::npos) << one.out;
   }
-  EXPECT_EQ(run("gst-inspect-1.0 --atleast-version=0.1.0 tidewave-fft-scope").rc, 0);
-  EXPECT_NE(run("gst-inspect-1.0 --atleast-version=0.2.0 tidewave-fft-scope").rc, 0);
+  // The plugin's version has the three parts this check needs.
+  EXPECT_NE(plugin.out.find("Version                  " TW_VERSION "\n"), std::string::npos) << plugin.out;
+  EXPECT_EQ(run("gst-inspect-1.0 --atleast-version=" TW_VERSION " tidewave-fft-scope").rc, 0);
+  EXPECT_NE(run("gst-inspect-1.0 --atleast-version=" TW_LATER_VERSION " tidewave-fft-scope").rc, 0);
 }
 
 TEST_F(GstPrograms, TheScannerSurvivesACrashingAddonAndNeverBlacklistsThePlugin) {

@@ -34,7 +34,7 @@ class CCrashFilter : public CFilter {
 
 }  // namespace
 
-extern "C" CFilter* filterInit(int32 index) {
+extern "C" CFilter* filterInit(int32 index) noexcept {
   if (std::strcmp(mode(), "init") == 0) raise(SIGSEGV);
-  return index == 0 ? new CCrashFilter : nullptr;
+  return index == 0 ? new_filter<CCrashFilter>() : nullptr;
 }
