@@ -35,19 +35,25 @@ std::string lower(std::string s) {
 }  // namespace
 
 HostDirs defaultDirs() {
-  HostDirs d;
   std::error_code ec;
   const std::string exe = executableDir();
   // Where the install put them, relative to the program's own folder.
   const fs::path installedAddons = fs::path(exe) / TW_INSTALLED_ADDON_DIR;
   const fs::path installedData = fs::path(exe) / TW_INSTALLED_DATA_DIR;
-  d.addons = !exe.empty() && fs::is_directory(installedAddons, ec)
-                 ? fs::weakly_canonical(installedAddons, ec).string()
-                 : std::string(TW_DEFAULT_ADDON_DIR);
-  d.data = !exe.empty() && fs::is_directory(installedData, ec)
-               ? fs::weakly_canonical(installedData, ec).string()
-               : std::string(TW_DEFAULT_DATA_DIR);
-  const fs::path root = d.data;
+  const std::string addons = !exe.empty() && fs::is_directory(installedAddons, ec)
+                                 ? fs::weakly_canonical(installedAddons, ec).string()
+                                 : std::string(TW_DEFAULT_ADDON_DIR);
+  const std::string data = !exe.empty() && fs::is_directory(installedData, ec)
+                               ? fs::weakly_canonical(installedData, ec).string()
+                               : std::string(TW_DEFAULT_DATA_DIR);
+  return hostDirsFor(addons, data);
+}
+
+HostDirs hostDirsFor(const std::string& addons, const std::string& dataRoot) {
+  HostDirs d;
+  std::error_code ec;
+  const fs::path root = dataRoot;
+  d.addons = addons;
   d.base = root.string();
   d.data = fs::is_directory(root / "filterdata", ec) ? (root / "filterdata").string() : root.string();
   d.image = fs::is_directory(root / "images", ec) ? (root / "images").string() : root.string();

@@ -29,6 +29,9 @@ struct HostDirs {
 // imageDir its images/ (the slide show's pictures, add-ons.icons/), each the
 // data folder itself when the subfolder is missing.
 HostDirs defaultDirs();
+// The directories for add-ons in `addons` and the data folder `dataRoot`,
+// laid out as above.
+HostDirs hostDirsFor(const std::string& addons, const std::string& dataRoot);
 
 // One add-on file, opened on first use; the library stays loaded as long as
 // this object lives.

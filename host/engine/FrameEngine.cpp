@@ -45,6 +45,10 @@ void FrameEngine::draw(const SoundFrame& sound, int32 frameCount) {
   ++frames_;
 }
 
+void FrameEngine::skip() {
+  if (fade_) fade_->apply(*frame_);
+}
+
 std::vector<FilterTiming> FrameEngine::timings() const {
   std::vector<FilterTiming> t;
   for (size_t i = 0; i < infos_.size() && i < total_.size(); ++i)

@@ -52,6 +52,10 @@ class FrameEngine {
   // One frame: the previous picture faded, the record filled from `sound`
   // with `frameCount`, then every filter in order, each timed.
   void draw(const SoundFrame& sound, int32 frameCount);
+  // A frame left out (one a player would show too late): the picture fades
+  // as if it had been drawn, so that the frames after it keep their place in
+  // the fade's sequence.
+  void skip();
 
   Frame& frame() { return *frame_; }
   const Frame& frame() const { return *frame_; }

@@ -71,9 +71,9 @@ class AnalysisFeed : public SoundFeed {
   const int64_t first_;
   Analyzer analyzer_;
   std::vector<SoundFrame> slots_;
+  const long batch_;                 // frames the drawer waits for when it has none
   std::vector<float> left_, right_;  // one analysis' stretch
 
-  const long batch_;  // frames the drawer waits for when it has none
   mutable std::mutex mutex_;
   std::condition_variable ready_, freed_;
   long produced_ = 0;  // frames written into slots

@@ -194,7 +194,20 @@ void Scaler::nearest(const uint8* pixels, size_t rowBytes, const uint32* palette
       uint32* o = reinterpret_cast<uint32*>(dst);
       if (sameWidth) {
         const uint8* p = src + s.x;
-        for (int32 x = 0; x < d.width; ++x) o[x] = palette[p[x]];
+        int32 x = 0;
+        // Black (index 0) fills most frames: runs of eight are written at
+        // once.
+        if (palette[0] == 0)
+          for (; x + 8 <= d.width; x += 8) {
+            uint64 eight;
+            std::memcpy(&eight, p + x, 8);
+            if (eight == 0) {
+              std::memset(o + x, 0, 32);
+              continue;
+            }
+            for (int k = 0; k < 8; ++k) o[x + k] = palette[p[x + k]];
+          }
+        for (; x < d.width; ++x) o[x] = palette[p[x]];
       } else {
         for (int32 x = 0; x < d.width; ++x) o[x] = palette[src[columns_[size_t(x)]]];
       }

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace tw {
 namespace {
@@ -129,6 +130,25 @@ TEST(Fade, FactorsAndChains) {
   most.apply(frame);
   EXPECT_EQ(frame.at32(5, 0), uint32(160) << 16 | 80 << 8 | 40);
   EXPECT_EQ(frame.at32(4, 0), 0u);
+}
+
+// The 32-bit fade works many bytes at a time where it can: every channel
+// value must still come out as value × factor, truncated, for the factors
+// the filters give and others, in runs of black and across row ends.
+TEST(Fade, WideFadeEqualsTheProductInEveryByte) {
+  const rgb_color* pal = tw_system_palette();
+  FrameGeometry g;
+  g.width = 67, g.height = 5, g.pixelMode = 2;  // 268 bytes a row: wide steps and a tail
+  for (float f : {0.79f, 0.78f, 0.8f, 0.7f, 0.81f, 0.5f, 0.123f, 0.999f, 0.0001f, 0.33333f}) {
+    Frame frame(g);
+    std::vector<uint8> before(frame.size());
+    for (size_t i = 0; i < before.size(); ++i) before[i] = (i / 64) % 3 == 1 ? 0 : uint8(i * 7 + i / 268);
+    std::memcpy(frame.pixels(), before.data(), before.size());
+    Fade(f, pal).apply(frame);
+    size_t differ = 0;
+    for (size_t i = 0; i < before.size(); ++i) differ += frame.pixels()[i] != uint8(float(before[i]) * f);
+    EXPECT_EQ(differ, 0u) << "factor " << f;
+  }
 }
 
 TEST(Palette, FixedPoints) {
